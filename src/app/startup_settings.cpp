@@ -1,0 +1,65 @@
+#include "app/startup_settings.h"
+
+#include "app/converter.h"
+#include "app/ini_document.h"
+#include "app/message_boxes.h"
+#include "app/settings_file.h"
+
+namespace conv {
+namespace {
+
+// Tanks and the slave address: one block, ended by the first value that is not a number.
+void LoadTanks(SettingsFile& file, TankTable& table) {
+    if (!file.Exists() && !file.WriteString(ini::kTanks, "1", "0")) return;
+    int value = 0;
+    if (!ParseWholeNumber(file.ReadString(ini::kSlave, ini::kSlaveAddress, ini::kSlaveDefault),
+                          value)) {
+        return;
+    }
+    table.SlaveAddress = value;
+    for (int n = 1; n <= kTankCount; ++n) {
+        TankEntry& tank = table.Tank(n);
+        const std::string text = file.ReadString(ini::kTanks, std::to_string(n), ini::kTankDefault);
+        if (text == ini::kTankDefault) {
+            tank.Configured = 0;
+            tank.ChannelAddress = 0;
+            continue;
+        }
+        if (!ParseWholeNumber(text, value)) return;
+        tank.ChannelAddress = value;
+        tank.Configured = 1;
+    }
+}
+
+}  // namespace
+
+int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes& boxes) {
+    const std::string text =
+        file.ReadString(section, ini::kPortExists, ini::kPortExistsDefault);
+    int value = 0;
+    if (!ParseWholeNumber(text, value)) {
+        boxes.Show("Неверное значение в файле настроек: [" + section + "] " + ini::kPortExists +
+                       "=\"" + text + "\". Порт не используется.",
+                   kAppTitle);
+        return 0;
+    }
+    return value;
+}
+
+void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxes) {
+    conv.Table.FirstCycleDone = 0;
+    LoadTanks(file, conv.Table);
+
+    int logFlag = 0;
+    if (ParseWholeNumber(file.ReadString(ini::kFlag, ini::kLog, ini::kLogDefault), logFlag)) {
+        conv.Log.LogEnabled = logFlag;
+    }
+
+    ProgramState& s = conv.State;
+    s.ModbusPortName = file.ReadString(ini::kModbus, ini::kPortName, ini::kModbusPortDefault);
+    s.ModbusPortExists = ReadPortExists(file, ini::kModbus, boxes);
+    s.VeltPortName = file.ReadString(ini::kVelt, ini::kPortName, ini::kVeltPortDefault);
+    s.VeltPortExists = ReadPortExists(file, ini::kVelt, boxes);
+}
+
+}  // namespace conv

@@ -1,0 +1,22 @@
+// The settings part of the main window's first showing: reads "Nastroika.ini" (creating it when
+// missing) into the tank table's configuration and the program-wide values.
+#pragma once
+
+#include <string>
+
+namespace conv {
+
+class SettingsFile;
+class MessageBoxes;
+struct Converter;
+
+// Steps of the start-up that read the file, in their order. A value that is not a whole number
+// ends the block it stands in, silently, as it always has; a bad "Существует" value is reported
+// and leaves that side unused, and the start-up goes on.
+void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxes);
+
+// "Существует" of one side: 1 only for the whole number 1; a bad value is reported by a box that
+// names the section, the key and the value, and counts as 0.
+int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes& boxes);
+
+}  // namespace conv

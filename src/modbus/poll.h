@@ -1,0 +1,42 @@
+// The MODBUS master's poll cycle: one request in flight, one poll step per Timer1 tick (decode the
+// reply to the previous request, then send the next), and a pacing step per Timer3 tick that
+// restarts a finished cycle.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+namespace conv {
+
+struct TankTable;
+class SerialPort;
+class OperationLog;
+
+// CycleState values.
+enum : int32_t { kCycleIdle = 0, kCycleRunning = 1, kCycleFinished = 3 };
+
+struct PollState {
+    // Fields of the main window that the cycle owns.
+    int32_t ReplyPending = 0;
+    int32_t CycleState = kCycleIdle;
+    int32_t CycleTicks = 0;
+
+    // Poll cursor: nobody outside the MODBUS side reads it.
+    int32_t PollChannel = 0;  // index of the tank being polled, -1 = none
+    int32_t PollGroup = 0;    // group to send next, 0..8; 9 after the last; 10 = tank done
+    int32_t RetryBudget = 0;  // repeats left for the tank being polled
+    int32_t RxCount = 0;      // last read: -1 line error, 0 nothing, n bytes
+    std::array<uint8_t, 8> TxFrame{};
+    std::array<uint8_t, 1024> RxFrame{};
+
+    // sPanel5: the poll step shows the number it is working on here (may be empty).
+    std::function<void(int)> ShowPanel;
+};
+
+// One poll step (Timer1).
+void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log);
+// The pacing step (Timer3).
+void PacingStep(PollState& poll);
+
+}  // namespace conv

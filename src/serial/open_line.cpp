@@ -1,0 +1,14 @@
+#include "app/message_boxes.h"
+#include "serial/serial_port.h"
+
+namespace conv {
+
+bool OpenLine(SerialPort& port, const std::string& name, const LineSettings& line,
+              MessageBoxes& boxes) {
+    const bool ok = port.Open(name, line.rxQueue, line.txQueue, line.baud, line.dataBits,
+                              line.stopCode, line.parityCode);
+    if (!ok) boxes.Show(line.errorText, kPortErrorCaption);
+    return ok;
+}
+
+}  // namespace conv

@@ -1,0 +1,72 @@
+// One serial line, as the protocol sides see it: no reader thread, no framing, no time-outs.
+// Writes are issued and forgotten; reads take whatever the driver has queued at that moment.
+// All timing lives in the callers, which run at timer ticks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace conv {
+
+class MessageBoxes;
+
+// Parity codes and stop-bit codes as in the Windows device control block.
+enum : int { kParityNone = 0, kParityOdd = 1, kParityEven = 2 };
+enum : int { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
+
+// Longest port name we accept; anything longer is refused before it reaches the platform.
+inline constexpr size_t kMaxPortNameLength = 64;
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // true = open. A failed open leaves the port closed.
+    virtual bool Open(const std::string& name, int rxQueue, int txQueue, int baud, int dataBits,
+                      int stopCode, int parityCode) = 0;
+    // Bytes written; 0 when the port is not open.
+    virtual int Write(const uint8_t* data, int count) = 0;
+    // Every byte waiting (at most `capacity`), 0 when none or not open, -1 on a line error or a
+    // device that has gone away.
+    virtual int ReadAvailable(uint8_t* buffer, int capacity) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+};
+
+// The platform's serial line (termios on POSIX, the comm API on Windows).
+std::unique_ptr<SerialPort> MakeSystemSerialPort();
+
+// 1 when opening the named port failed, 0 when it could be opened (and was closed again).
+int ProbePort(const std::string& name);
+
+// Fixed line settings of the two sides.
+struct LineSettings {
+    int rxQueue;
+    int txQueue;
+    int baud;
+    int dataBits;
+    int stopCode;
+    int parityCode;
+    const char* logLine;     // what the start-up logs after the port name
+    const char* errorText;   // text of the box shown when the port cannot be opened
+};
+
+inline constexpr LineSettings kModbusLine{1024, 1024, 19200, 8, kTwoStopBits, kParityOdd,
+                                          "19200,8,1,ODD", "Ошибка программирования СОМ(MODBUS)"};
+inline constexpr LineSettings kVeltLine{1024, 1024, 9600, 8, kTwoStopBits, kParityEven,
+                                        "9600,8,1,EVEN", "Ошибка программирования СОМ(VELT)"};
+// Caption of the open-failure box: a space on each side.
+inline constexpr const char* kPortErrorCaption = " OUT ";
+
+// Opens `port` on `name` with the side's fixed settings; on failure shows the side's error box.
+bool OpenLine(SerialPort& port, const std::string& name, const LineSettings& line,
+              MessageBoxes& boxes);
+inline bool OpenModbusPort(SerialPort& port, const std::string& name, MessageBoxes& boxes) {
+    return OpenLine(port, name, kModbusLine, boxes);
+}
+inline bool OpenVeltPort(SerialPort& port, const std::string& name, MessageBoxes& boxes) {
+    return OpenLine(port, name, kVeltLine, boxes);
+}
+
+}  // namespace conv
