@@ -16,7 +16,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-bool SameName(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
+bool SameName(std::string_view a, std::string_view b) {
+    return FoldCase(a) == FoldCase(b);
+}
 
 }  // namespace
 

@@ -13,7 +13,7 @@ namespace conv {
 enum class IniEncoding { Cp1251, Utf8 };
 
 class IniDocument {
-public:
+  public:
     // A new, empty file: Windows-1251 with CRLF line ends.
     IniDocument() = default;
 
@@ -30,7 +30,7 @@ public:
     IniEncoding Encoding() const { return encoding_; }
     const std::vector<std::string>& Lines() const { return lines_; }
 
-private:
+  private:
     struct Entry {
         std::string key;    // trimmed, as written
         std::string value;  // trimmed, outer quotes removed

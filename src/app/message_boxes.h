@@ -10,7 +10,7 @@ namespace conv {
 inline constexpr const char* kAppTitle = "Конвертор";
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     // A box with an OK button.
     virtual void Show(const std::string& text, const std::string& caption) = 0;

@@ -10,7 +10,7 @@
 namespace conv {
 
 class LogPane {
-public:
+  public:
     virtual ~LogPane() = default;
     virtual int LineCount() const = 0;
     virtual void Clear() = 0;
@@ -19,7 +19,7 @@ public:
 
 // A pane held in memory: what the tests, the simulators-side drivers and the fuzzers log into.
 class MemoryPane : public LogPane {
-public:
+  public:
     // Starts like the widget: one empty line.
     MemoryPane() : lines_{std::string()} {}
     int LineCount() const override { return static_cast<int>(lines_.size()); }
@@ -27,7 +27,7 @@ public:
     void AppendLine(const std::string& text) override { lines_.push_back(text); }
     const std::vector<std::string>& Lines() const { return lines_; }
 
-private:
+  private:
     std::vector<std::string> lines_;
 };
 
@@ -38,7 +38,7 @@ inline constexpr int kDumpByteLimit = 181;
 std::string FormatDump(const uint8_t* data, int length);
 
 class OperationLog {
-public:
+  public:
     OperationLog(LogPane& modbusPane, LogPane& veltPane) : modbus_(modbusPane), velt_(veltPane) {}
 
     // 0 = nothing is logged, any other value = lines are added.
@@ -49,7 +49,7 @@ public:
     void DumpModbus(const uint8_t* data, int length) { Add(modbus_, FormatDump(data, length)); }
     void DumpVelt(const uint8_t* data, int length) { Add(velt_, FormatDump(data, length)); }
 
-private:
+  private:
     void Add(LogPane& pane, const std::string& text);
     LogPane& modbus_;
     LogPane& velt_;

@@ -75,9 +75,9 @@ bool SettingsFile::Replace(const std::string& bytes) {
         return false;
     }
     DWORD written = 0;
-    const bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                              nullptr) &&
-                    written == bytes.size() && FlushFileBuffers(h);
+    const bool ok =
+        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size() && FlushFileBuffers(h);
     CloseHandle(h);
     if (!ok || !MoveFileExA(tmp.c_str(), path_.c_str(),
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

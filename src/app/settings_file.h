@@ -10,7 +10,7 @@ namespace conv {
 inline constexpr const char* kSettingsFileName = "Nastroika.ini";
 
 class SettingsFile {
-public:
+  public:
     // Creating the object neither reads nor creates the file.
     explicit SettingsFile(std::string path) : path_(std::move(path)) {}
 
@@ -28,7 +28,7 @@ public:
 
     const std::string& LastError() const { return lastError_; }
 
-private:
+  private:
     bool Replace(const std::string& bytes);
     std::string path_;
     std::string lastError_;

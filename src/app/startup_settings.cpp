@@ -34,8 +34,7 @@ void LoadTanks(SettingsFile& file, TankTable& table) {
 }  // namespace
 
 int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes& boxes) {
-    const std::string text =
-        file.ReadString(section, ini::kPortExists, ini::kPortExistsDefault);
+    const std::string text = file.ReadString(section, ini::kPortExists, ini::kPortExistsDefault);
     int value = 0;
     if (!ParseWholeNumber(text, value)) {
         boxes.Show("Неверное значение в файле настроек: [" + section + "] " + ini::kPortExists +

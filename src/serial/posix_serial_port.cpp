@@ -18,15 +18,24 @@ namespace {
 
 speed_t BaudConstant(int baud) {
     switch (baud) {
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        default: return B0;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B0;
     }
 }
 
@@ -46,7 +55,7 @@ int OpenExclusive(const std::string& name) {
 }
 
 class PosixSerialPort final : public SerialPort {
-public:
+  public:
     ~PosixSerialPort() override { Close(); }
 
     bool Open(const std::string& name, int /*rxQueue*/, int /*txQueue*/, int baud, int dataBits,
@@ -111,7 +120,7 @@ public:
 
     bool IsOpen() const override { return fd_ >= 0; }
 
-private:
+  private:
     static bool Program(int fd, int baud, int dataBits, int stopCode, int parityCode) {
         termios tio{};
         if (tcgetattr(fd, &tio) != 0) return false;
@@ -123,10 +132,18 @@ private:
         tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS | HUPCL);
         tio.c_cflag |= keptControl | CREAD | CLOCAL;
         switch (dataBits) {
-            case 5: tio.c_cflag |= CS5; break;
-            case 6: tio.c_cflag |= CS6; break;
-            case 7: tio.c_cflag |= CS7; break;
-            default: tio.c_cflag |= CS8; break;
+            case 5:
+                tio.c_cflag |= CS5;
+                break;
+            case 6:
+                tio.c_cflag |= CS6;
+                break;
+            case 7:
+                tio.c_cflag |= CS7;
+                break;
+            default:
+                tio.c_cflag |= CS8;
+                break;
         }
         if (stopCode != kOneStopBit) tio.c_cflag |= CSTOPB;
         if (parityCode == kParityOdd) tio.c_cflag |= PARENB | PARODD;
@@ -168,7 +185,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SerialPort> MakeSystemSerialPort() { return std::make_unique<PosixSerialPort>(); }
+std::unique_ptr<SerialPort> MakeSystemSerialPort() {
+    return std::make_unique<PosixSerialPort>();
+}
 
 int ProbePort(const std::string& name) {
     const int fd = OpenExclusive(name);

@@ -19,7 +19,7 @@ enum : int { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
 inline constexpr size_t kMaxPortNameLength = 64;
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // true = open. A failed open leaves the port closed.
@@ -48,14 +48,21 @@ struct LineSettings {
     int dataBits;
     int stopCode;
     int parityCode;
-    const char* logLine;     // what the start-up logs after the port name
-    const char* errorText;   // text of the box shown when the port cannot be opened
+    const char* logLine;    // what the start-up logs after the port name
+    const char* errorText;  // text of the box shown when the port cannot be opened
 };
 
-inline constexpr LineSettings kModbusLine{1024, 1024, 19200, 8, kTwoStopBits, kParityOdd,
-                                          "19200,8,1,ODD", "Ошибка программирования СОМ(MODBUS)"};
-inline constexpr LineSettings kVeltLine{1024, 1024, 9600, 8, kTwoStopBits, kParityEven,
-                                        "9600,8,1,EVEN", "Ошибка программирования СОМ(VELT)"};
+inline constexpr LineSettings kModbusLine{
+    1024,         1024,       19200,           8,
+    kTwoStopBits, kParityOdd, "19200,8,1,ODD", "Ошибка программирования СОМ(MODBUS)"};
+inline constexpr LineSettings kVeltLine{1024,
+                                        1024,
+                                        9600,
+                                        8,
+                                        kTwoStopBits,
+                                        kParityEven,
+                                        "9600,8,1,EVEN",
+                                        "Ошибка программирования СОМ(VELT)"};
 // Caption of the open-failure box: a space on each side.
 inline constexpr const char* kPortErrorCaption = " OUT ";
 

@@ -29,7 +29,7 @@ struct ValueSlot {
 // Raw register image of input registers FirstReg .. FirstReg + Count - 1.
 template <int FirstReg, int Count>
 class RegisterImage {
-public:
+  public:
     static constexpr int kFirstReg = FirstReg;
     static constexpr int kCount = Count;
     static constexpr int kBytes = 2 * Count;
@@ -54,7 +54,7 @@ public:
 
     const std::array<uint8_t, kBytes>& Bytes() const { return bytes_; }
 
-private:
+  private:
     static constexpr bool InRange(int reg, int n) {
         return reg >= FirstReg && n >= 0 && reg + n <= FirstReg + Count;
     }

@@ -14,7 +14,7 @@ namespace conv::test {
 using Bytes = std::vector<uint8_t>;
 
 class FakePort : public SerialPort {
-public:
+  public:
     // The next read returns these bytes (their count), or `result` when it is -1 or 0.
     void QueueRead(Bytes bytes) { reads_.push_back({static_cast<int>(bytes.size()), bytes}); }
     void QueueSilence() { reads_.push_back({0, {}}); }
@@ -41,7 +41,7 @@ public:
     std::string openedName;
     std::vector<Bytes> writes;
 
-private:
+  private:
     struct Read {
         int result;
         Bytes bytes;

@@ -2,15 +2,14 @@
 // master side, the port under test opens the slave side by its path.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
-
-#include <cstdint>
 
 namespace conv::test {
 
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -25,7 +24,7 @@ public:
     std::vector<uint8_t> ReadMaster(size_t count, int timeoutMs);
     void CloseMaster();
 
-private:
+  private:
     int master_ = -1;
     int slaveKeep_ = -1;  // keeps the slave side alive until the port under test opens it
     std::string slavePath_;

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "store/tank_table.h"
+
+#include <gtest/gtest.h>
 
 namespace conv {
 namespace {

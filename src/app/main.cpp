@@ -1,0 +1,33 @@
+// Entry point: the application object, the seven windows, the message loop.
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "app/qt_message_boxes.h"
+#include "app/settings_file.h"
+#include "app/windows.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(conv::kAppTitle));
+    QApplication::setApplicationDisplayName(QString::fromUtf8(conv::kAppTitle));
+
+    conv::QtMessageBoxes boxes;
+    conv::ExecDialogRunner dialogs;
+    conv::AppServices services;
+    services.boxes = &boxes;
+    services.dialogs = &dialogs;
+    services.settingsDir = conv::ExecutableDir();
+
+    try {
+        conv::Windows windows(services);
+        windows.F_ModbusVelt->show();
+        return QApplication::exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QString::fromUtf8(conv::kAppTitle),
+                              QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        QMessageBox::critical(nullptr, QString::fromUtf8(conv::kAppTitle), QString());
+    }
+    return 1;
+}

@@ -1,0 +1,282 @@
+#include "app/modbusvelt.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/log_pane_widget.h"
+#include "app/settings_file.h"
+#include "app/startup_settings.h"
+#include "dialogs/nastroika.h"
+#include "dialogs/passwords.h"
+#include "dialogs/spravkappp.h"
+#include "dialogs/ustcom.h"
+
+namespace conv {
+namespace {
+
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
+
+QToolButton* ToolButton(QWidget* parent, QStyle::StandardPixmap icon, const char* hint) {
+    auto* b = new QToolButton(parent);
+    b->setIcon(parent->style()->standardIcon(icon));
+    b->setToolTip(Q(hint));
+    b->setAutoRaise(true);
+    b->setFixedHeight(29);
+    return b;
+}
+
+}  // namespace
+
+TF_ModbusVelt::TF_ModbusVelt(AppServices& services, QWidget* parent)
+    : QMainWindow(parent), services_(services) {
+    BuildWindow();
+    conv_ = std::make_unique<Converter>(*sRichEdit1, *sRichEdit2, services_.makePort(),
+                                        services_.makePort());
+    conv_->Poll.ShowPanel = [this](int n) {
+        sPanel5->setText(QString::number(n));
+        sPanel5->repaint();
+    };
+
+    Timer1.setInterval(800);
+    Timer2.setInterval(55);
+    Timer2.setTimerType(Qt::PreciseTimer);  // the host expects its answer within one tick
+    Timer3.setInterval(1000);
+    connect(&Timer1, &QTimer::timeout, this, &TF_ModbusVelt::Timer1Timer);
+    connect(&Timer2, &QTimer::timeout, this, &TF_ModbusVelt::Timer2Timer);
+    connect(&Timer3, &QTimer::timeout, this, &TF_ModbusVelt::Timer3Timer);
+    Timer3.start();
+}
+
+TF_ModbusVelt::~TF_ModbusVelt() = default;
+
+void TF_ModbusVelt::BuildWindow() {
+    setWindowTitle(Q(kMainCaption));
+    resize(807, 477);
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPixelSize(11);
+    setFont(f);
+
+    QMenu* setup = menuBar()->addMenu(QStringLiteral("&Установка"));
+    E1 = setup->addAction(QStringLiteral("Установка адресов каналов"));
+    N2 = setup->addAction(QStringLiteral("Установка СОМ-порта"));
+    QMenu* flag = setup->addMenu(QStringLiteral("Флаг ведения протокола"));
+    N4 = flag->addAction(QStringLiteral("Установить"));
+    N5 = flag->addAction(QStringLiteral("Снять"));
+    E2 = setup->addAction(QStringLiteral("Установка пароля для закрытия АРМа"));
+    D1 = menuBar()->addAction(QStringLiteral("&Выход"));
+    connect(E1, &QAction::triggered, this, &TF_ModbusVelt::E1Click);
+    connect(N2, &QAction::triggered, this, &TF_ModbusVelt::N2Click);
+    connect(N4, &QAction::triggered, this, &TF_ModbusVelt::N4Click);
+    connect(N5, &QAction::triggered, this, &TF_ModbusVelt::N5Click);
+    connect(E2, &QAction::triggered, this, &TF_ModbusVelt::E2Click);
+    connect(D1, &QAction::triggered, this, &TF_ModbusVelt::D1Click);
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* sPanel1 = new QFrame(central);
+    sPanel1->setFixedHeight(33);
+    sPanel1->setFrameShape(QFrame::StyledPanel);
+    auto* row1 = new QHBoxLayout(sPanel1);
+    row1->setContentsMargins(2, 2, 2, 2);
+    SpeedButton8 = ToolButton(sPanel1, QStyle::SP_FileDialogDetailedView, "Установки по группам");
+    SpeedButton7 =
+        ToolButton(sPanel1, QStyle::SP_FileDialogContentsView, "Просмотр текущих заправок");
+    SpeedButton6 = ToolButton(sPanel1, QStyle::SP_DialogCloseButton, "Выход");
+    SpeedButton6->setFixedWidth(91);
+    sLabel3 = new QLabel(Q(kLogFlagCleared), sPanel1);
+    row1->addWidget(SpeedButton8);
+    row1->addWidget(SpeedButton7);
+    row1->addWidget(SpeedButton6);
+    row1->addWidget(sLabel3);
+    row1->addStretch();
+    connect(SpeedButton8, &QToolButton::clicked, this, &TF_ModbusVelt::SpeedButton8Click);
+    connect(SpeedButton7, &QToolButton::clicked, this, &TF_ModbusVelt::SpeedButton7Click);
+    connect(SpeedButton6, &QToolButton::clicked, this, &TF_ModbusVelt::SpeedButton6Click);
+
+    auto* sPanel2 = new QFrame(central);
+    sPanel2->setFixedHeight(32);
+    sPanel2->setFrameShape(QFrame::StyledPanel);
+    auto* row2 = new QHBoxLayout(sPanel2);
+    row2->setContentsMargins(2, 2, 2, 2);
+    sPanel5 = new QLabel(sPanel2);
+    sPanel5->setFixedSize(33, 25);
+    sPanel5->setFrameShape(QFrame::Panel);
+    sPanel5->setAlignment(Qt::AlignCenter);
+    sPanel5->setStyleSheet(QStringLiteral("color: red;"));
+    auto* sLabel1 = new QLabel(QStringLiteral("Опрос по протоколу МОDBUS"), sPanel2);
+    auto* sLabel2 = new QLabel(QStringLiteral("Опрос по протоколу VELT"), sPanel2);
+    row2->addWidget(sPanel5);
+    row2->addWidget(sLabel1);
+    row2->addStretch();
+    row2->addWidget(sLabel2);
+    row2->addStretch();
+
+    auto* sSplitter1 = new QSplitter(Qt::Horizontal, central);
+    sSplitter1->setOpaqueResize(false);  // drawn as a line while dragged
+    sRichEdit1 = new LogPaneWidget(sSplitter1);
+    sRichEdit2 = new LogPaneWidget(sSplitter1);
+    sSplitter1->addWidget(sRichEdit1);
+    sSplitter1->addWidget(sRichEdit2);
+    sSplitter1->setSizes({393, 807 - 393});
+
+    column->addWidget(sPanel1);
+    column->addWidget(sPanel2);
+    column->addWidget(sSplitter1, 1);
+    setCentralWidget(central);
+
+    if (QScreen* s = QGuiApplication::primaryScreen()) {
+        move(s->availableGeometry().center() - rect().center());
+    }
+}
+
+SettingsFile& TF_ModbusVelt::Settings() {
+    if (!settingsFile_) settingsFile_ = std::make_unique<SettingsFile>(services_.SettingsPath());
+    return *settingsFile_;
+}
+
+void TF_ModbusVelt::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TF_ModbusVelt::ShowLogFlag() {
+    sLabel3->setText(Q(conv_->Log.LogEnabled == 1 ? kLogFlagSet : kLogFlagCleared));
+}
+
+void TF_ModbusVelt::FormShow() {
+    shown_ = true;
+    settingsFile_ = std::make_unique<SettingsFile>(services_.SettingsPath());
+    LoadStartupSettings(*settingsFile_, *conv_, *services_.boxes);
+    ShowLogFlag();
+    OpenPortsInUse();
+    // The program runs minimised; the operator restores it from the task bar.
+    QMetaObject::invokeMethod(
+        this, [this] { setWindowState(windowState() | Qt::WindowMinimized); },
+        Qt::QueuedConnection);
+}
+
+void TF_ModbusVelt::OpenPortsInUse() {
+    Converter& c = *conv_;
+    if (c.State.ModbusPortExists == 1) {
+        OpenModbusPort(*c.ModbusPort, c.State.ModbusPortName, *services_.boxes);
+        if (!Timer1.isActive()) Timer1.start();
+        c.Log.LogModbus("MODBUS - " + c.State.ModbusPortName);
+        c.Log.LogModbus(kModbusLine.logLine);
+    }
+    if (c.State.VeltPortExists == 1) {
+        OpenVeltPort(*c.VeltPort, c.State.VeltPortName, *services_.boxes);
+        if (!Timer2.isActive()) Timer2.start();
+        c.Log.LogVelt("VELT - " + c.State.VeltPortName);
+        c.Log.LogVelt(kVeltLine.logLine);
+    }
+}
+
+void TF_ModbusVelt::E1Click() {
+    if (dialogs_.nastroika) services_.dialogs->Run(*dialogs_.nastroika);
+}
+
+void TF_ModbusVelt::SpeedButton7Click() {
+    if (dialogs_.spravka) services_.dialogs->Run(*dialogs_.spravka);
+}
+
+void TF_ModbusVelt::N2Click() {
+    Timer1.stop();
+    Timer2.stop();
+    if (dialogs_.ustCom) services_.dialogs->Run(*dialogs_.ustCom);
+    conv_->ModbusPort->Close();
+    conv_->VeltPort->Close();
+    OpenPortsInUse();
+}
+
+void TF_ModbusVelt::SetLogFlag(int value) {
+    conv_->Log.LogEnabled = value;
+    if (!Settings().WriteString(ini::kFlag, ini::kLog, std::to_string(value))) {
+        ReportWriteError(*services_.boxes, Settings());
+        return;
+    }
+    ShowLogFlag();
+}
+
+void TF_ModbusVelt::N4Click() {
+    SetLogFlag(1);
+}
+void TF_ModbusVelt::N5Click() {
+    SetLogFlag(0);
+}
+
+void TF_ModbusVelt::E2Click() {
+    if (!dialogs_.dostup) return;
+    services_.dialogs->Run(*dialogs_.dostup);
+    if (conv_->State.AccessGranted == 1 && dialogs_.parol) services_.dialogs->Run(*dialogs_.parol);
+}
+
+void TF_ModbusVelt::Timer1Timer() {
+    if (Timer1Busy == 1) return;
+    Timer1Busy = 1;
+    Converter& c = *conv_;
+    OprosModBus(c.Poll, c.Table, *c.ModbusPort, c.Log);
+    Timer1Busy = 0;
+}
+
+void TF_ModbusVelt::Timer2Timer() {
+    if (Timer2Busy == 1) return;
+    Timer2Busy = 1;
+    Converter& c = *conv_;
+    OprosVelt(c.Host, c.Table, *c.VeltPort, c.Log);
+    Timer2Busy = 0;
+}
+
+void TF_ModbusVelt::Timer3Timer() {
+    if (Timer3Busy == 1) return;
+    Timer3Busy = 1;
+    PacingStep(conv_->Poll);
+    Timer3Busy = 0;
+}
+
+bool TF_ModbusVelt::FormClose() {
+    const std::string stored =
+        Settings().ReadString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword);
+    if (stored == ini::kDefaultPassword) {
+        if (!services_.boxes->AskOkCancel(
+                "При закрытии произойдет разрыв связи с датчиковой аппаратурой!!!",
+                "Будьте внимательны!")) {
+            return false;
+        }
+    } else {
+        if (!dialogs_.parOperatora) return false;
+        services_.dialogs->Run(*dialogs_.parOperatora);
+        // Only what was confirmed with OK in this showing counts: closing the prompt by its
+        // close box must not let an earlier confirmed text through.
+        if (!dialogs_.parOperatora->ConfirmedThisShowing() ||
+            conv_->State.EnteredOperatorPassword != stored) {
+            return false;
+        }
+    }
+    settingsFile_.reset();
+    return true;
+}
+
+void TF_ModbusVelt::closeEvent(QCloseEvent* e) {
+    if (FormClose()) {
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+}  // namespace conv
