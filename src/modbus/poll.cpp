@@ -1,9 +1,130 @@
 #include "modbus/poll.h"
 
+#include "modbus/groups.h"
+#include "serial/serial_port.h"
+#include "store/tank_table.h"
+
 namespace conv {
 
-// Placeholder until the poll cycle lands.
-void OprosModBus(PollState&, TankTable&, SerialPort&, OperationLog&) {}
-void PacingStep(PollState&) {}
+namespace {
+
+enum : int { kLevelGauge = 0, kPressureTank = 1, kGasTank = 2 };
+
+void ShowPanel(const PollState& poll, int number) {
+    if (poll.ShowPanel) poll.ShowPanel(number);
+}
+
+// Group 3 depends on what the gauge said the channel is; a type we do not know still gets its
+// temperatures read.
+void SendGroup3(PollContext& c) {
+    switch (c.Tank().TankType()) {
+        case kLevelGauge: ProcOS(c); break;
+        case kPressureTank: ProcDD(c); break;
+        case kGasTank: ProcDZO(c); break;
+        default: ProcTemp(c); break;
+    }
+}
+
+void DecodeGroup3(PollContext& c) {
+    switch (c.Tank().TankType()) {
+        case kLevelGauge: ProcOSIn(c); break;
+        case kPressureTank: ProcDDIn(c); break;
+        case kGasTank: ProcDZOIn(c); break;
+        default: ProcTempIn(c); break;
+    }
+}
+
+void SendGroup(PollContext& c) {
+    switch (c.Poll.PollGroup) {
+        case 0: ProcZero(c); break;
+        case 1: ProcCanal(c); break;
+        case 2: ProcType(c); break;
+        case 3: SendGroup3(c); break;
+        case 4: ProcTemp(c); break;
+        case 5: ProcTemp1(c); break;
+        case 6: ProcKoordTemp(c); break;
+        case 7: ProcPlot(c); break;
+        case 8: ProcPlotTemp(c); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+void AnalizRead(PollContext& c) {
+    PollState& p = c.Poll;
+    const int got = c.Port.ReadAvailable(p.RxFrame.data(), kRxCapacity);
+    // A port that claims more than the room it was given is as broken as one reporting an error.
+    p.RxCount = got < 0 || got > kRxCapacity ? -1 : got;
+
+    if (!c.CursorOnTank()) {
+        p.PollGroup = kGroupTankDone;
+        return;
+    }
+    // PollGroup is one past the group that was sent.
+    switch (p.PollGroup) {
+        case 1: ProcZeroIn(c); break;
+        case 2: ProcCanalIn(c); break;
+        case 3:
+            ProcTypeIn(c);
+            // Getting as far as the type step means the channel select went through, whatever the
+            // type reply turned out to be.
+            c.Table.GaugeLinkOk = 1;
+            break;
+        case 4: DecodeGroup3(c); break;
+        case 5: ProcTempIn(c); break;
+        case 6: ProcTemp1In(c); break;
+        case 7: ProcKoordTempIn(c); break;
+        case 8: ProcPlotIn(c); break;
+        case 9: ProcPlotTempIn(c); break;
+        default: p.PollGroup = kGroupTankDone; break;
+    }
+}
+
+void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log) {
+    PollContext c{poll, table, port, log};
+    if (poll.ReplyPending == 1) {
+        AnalizRead(c);
+        poll.ReplyPending = 0;
+    }
+    if (poll.CycleState != kCycleRunning) return;
+
+    for (;;) {
+        ShowPanel(poll, poll.PollChannel);
+        if (poll.PollGroup > kLastGroup || !c.CursorOnTank()) {
+            const int32_t next = poll.PollChannel < 0 ? 0 : poll.PollChannel + 1;
+            if (next >= kTankCount) {
+                poll.PollChannel = -1;
+                poll.PollGroup = kGroupTankDone;
+                poll.CycleState = kCycleFinished;
+                table.FirstCycleDone = 1;
+                return;
+            }
+            poll.PollChannel = next;
+            poll.PollGroup = 0;
+            poll.RetryBudget = kRetriesPerTank;
+        }
+        ShowPanel(poll, poll.PollChannel + 1);
+        // Unconfigured entries are passed over within the same tick.
+        if (c.Tank().Configured == 0) {
+            poll.PollGroup = kGroupTankDone;
+            continue;
+        }
+        SendGroup(c);
+        break;
+    }
+    ++poll.PollGroup;
+    poll.ReplyPending = 1;
+}
+
+void PacingStep(PollState& poll) {
+    if (poll.CycleState == kCycleFinished) {
+        poll.CycleTicks = 0;
+        poll.CycleState = kCycleIdle;
+        poll.PollChannel = -1;
+    }
+    ++poll.CycleTicks;
+    if (poll.CycleTicks >= 2 && poll.CycleState == kCycleIdle) poll.CycleState = kCycleRunning;
+}
 
 }  // namespace conv

@@ -16,6 +16,11 @@ class OperationLog;
 // CycleState values.
 enum : int32_t { kCycleIdle = 0, kCycleRunning = 1, kCycleFinished = 3 };
 
+// Room for one read of the MODBUS line; the port is never asked for more.
+inline constexpr int kRxCapacity = 1024;
+// Repeats a tank may spend on all of its requests together.
+inline constexpr int32_t kRetriesPerTank = 3;
+
 struct PollState {
     // Fields of the main window that the cycle owns.
     int32_t ReplyPending = 0;
@@ -28,9 +33,10 @@ struct PollState {
     int32_t RetryBudget = 0;  // repeats left for the tank being polled
     int32_t RxCount = 0;      // last read: -1 line error, 0 nothing, n bytes
     std::array<uint8_t, 8> TxFrame{};
-    std::array<uint8_t, 1024> RxFrame{};
+    std::array<uint8_t, kRxCapacity> RxFrame{};
 
-    // sPanel5: the poll step shows the number it is working on here (may be empty).
+    // sPanel5: the poll step shows the number it is working on here (may be empty). It is given
+    // the tank index first and then, once the cursor has settled, the tank number.
     std::function<void(int)> ShowPanel;
 };
 
