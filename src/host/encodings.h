@@ -26,7 +26,8 @@ int32_t ToTenths(float x);
 
 // Protocol 1.4 packed value of a rounded-tenths t: whole units w in 20 bits and the tenths digit
 // d, as w & 0xFF, (w >> 8) & 0xFF, ((w >> 16) & 0x0F) << 4 | d. A negative t is sent as 0.0 and a
-// w that does not fit is held at 0xFFFFF.9, so an out-of-range reading never wraps into a small one.
+// w that does not fit is held at 0xFFFFF.9, so an out-of-range reading never wraps into a small
+// one.
 std::array<uint8_t, 3> PackValue14(int32_t tenths);
 
 // Whole units of a rounded-tenths t in one byte, held within 0..255.

@@ -24,16 +24,10 @@ constexpr CodeRow kValueCodes[] = {{0x40, 0x01}, {0x02, 0x38}, {0x80, 0x32},
 
 constexpr PairRow kWaterLevelPairs[] = {
     {0x40, {0x01, 0}}, {0x02, {0x38, 0}}, {0x80, {0x32, 0}}, {0x01, {0, 0x4D}}};
-constexpr PairRow kDensityProbePairs[] = {{0x40, {0x01, 0}},
-                                          {0x02, {0x38, 0}},
-                                          {0x80, {0x32, 0}},
-                                          {0x04, {0, 0x4E}},
-                                          {0x01, {0, 0x49}}};
-constexpr PairRow kTempPointPairs[] = {{0x40, {0x01, 0}},
-                                       {0x02, {0x38, 0}},
-                                       {0x80, {0x32, 0}},
-                                       {0x08, {0, 0x49}},
-                                       {0x04, {0, 0x4C}}};
+constexpr PairRow kDensityProbePairs[] = {
+    {0x40, {0x01, 0}}, {0x02, {0x38, 0}}, {0x80, {0x32, 0}}, {0x04, {0, 0x4E}}, {0x01, {0, 0x49}}};
+constexpr PairRow kTempPointPairs[] = {
+    {0x40, {0x01, 0}}, {0x02, {0x38, 0}}, {0x80, {0x32, 0}}, {0x08, {0, 0x49}}, {0x04, {0, 0x4C}}};
 
 struct PatternRow {
     uint8_t Pattern;
@@ -41,8 +35,8 @@ struct PatternRow {
 };
 
 // Pressure faults are told apart by the whole pattern of bits 0x80 and 0x0F.
-constexpr PatternRow kPressurePatterns[] = {{0x80, 0x32}, {0x8F, 0x32}, {0x84, 0x0B},
-                                         {0x88, 0x0C}, {0x8C, 0x0D}};
+constexpr PatternRow kPressurePatterns[] = {
+    {0x80, 0x32}, {0x8F, 0x32}, {0x84, 0x0B}, {0x88, 0x0C}, {0x8C, 0x0D}};
 
 uint8_t FirstCode(uint8_t flags, std::span<const CodeRow> rows) {
     for (const CodeRow& row : rows) {
@@ -58,7 +52,9 @@ StatusPair FirstPair(uint8_t flags, std::span<const PairRow> rows) {
     return {};
 }
 
-uint8_t FlagsOf(uint16_t state) { return static_cast<uint8_t>(state & 0xFF); }
+uint8_t FlagsOf(uint16_t state) {
+    return static_cast<uint8_t>(state & 0xFF);
+}
 
 template <typename Block>
 int CountFitted(const Block& block) {
@@ -82,10 +78,18 @@ uint8_t ProcChanErr(int32_t gaugeErrorCode) {
     }
 }
 
-uint8_t ProcDZOErr(uint16_t state) { return FirstCode(FlagsOf(state), kValueCodes); }
-StatusPair ProcHvErr(uint8_t flags) { return FirstPair(flags, kWaterLevelPairs); }
-StatusPair ProcDPErr(uint8_t flags) { return FirstPair(flags, kDensityProbePairs); }
-StatusPair ProcDTErr(uint8_t flags) { return FirstPair(flags, kTempPointPairs); }
+uint8_t ProcDZOErr(uint16_t state) {
+    return FirstCode(FlagsOf(state), kValueCodes);
+}
+StatusPair ProcHvErr(uint8_t flags) {
+    return FirstPair(flags, kWaterLevelPairs);
+}
+StatusPair ProcDPErr(uint8_t flags) {
+    return FirstPair(flags, kDensityProbePairs);
+}
+StatusPair ProcDTErr(uint8_t flags) {
+    return FirstPair(flags, kTempPointPairs);
+}
 
 StatusPair ProcDZOState(uint16_t state) {
     const uint8_t h = static_cast<uint8_t>(state >> 8);
@@ -104,7 +108,11 @@ uint8_t ProcDDErrVelt(uint16_t state) {
     return 0;
 }
 
-int ProcCountDD(const PressureBlock& pressure) { return CountFitted(pressure); }
-int ProcCountDZO(const GasBlock& gas) { return CountFitted(gas); }
+int ProcCountDD(const PressureBlock& pressure) {
+    return CountFitted(pressure);
+}
+int ProcCountDZO(const GasBlock& gas) {
+    return CountFitted(gas);
+}
 
 }  // namespace conv

@@ -10,15 +10,14 @@ struct PressureBlock;
 struct GasBlock;
 
 // Status byte of a host reply.
-enum : uint8_t {
-    kStatusOk = 0x00,
-    kStatusGaugeFault = 0x04,      // the gauge reported an error or did not answer
-    kStatusNoAnswer14 = 0x06,      // protocol 1.4: the gauge did not answer
-    kStatusNotServed = 0x0C,       // sub-command or group not served for this tank
-    kStatusRejected = 0xC0,        // meaningless byte, or more than one byte in a tick
-    kStatusInitialising = 0xFE,    // the first poll cycle has not finished
-    kStatusNoData = 0xFF,          // no such tank, wrong type, or a hard gauge error
-};
+inline constexpr uint8_t kStatusOk = 0x00;
+inline constexpr uint8_t kStatusGaugeFault = 0x04;  // the gauge reported an error or did not answer
+inline constexpr uint8_t kStatusNoAnswer14 = 0x06;  // protocol 1.4: the gauge did not answer
+inline constexpr uint8_t kStatusNotServed = 0x0C;   // sub-command or group not served for this tank
+inline constexpr uint8_t kStatusRejected =
+    0xC0;  // meaningless byte, or more than one byte in a tick
+inline constexpr uint8_t kStatusInitialising = 0xFE;  // the first poll cycle has not finished
+inline constexpr uint8_t kStatusNoData = 0xFF;  // no such tank, wrong type, or a hard gauge error
 
 // Flag bits of a state register's FlagsByte.
 inline constexpr uint8_t kFlagNotFitted = 0x40;
