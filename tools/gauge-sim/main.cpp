@@ -1,0 +1,292 @@
+// gauge-sim: a MODBUS RTU slave that answers the converter as the level-gauge system does.
+// Usage and the scenario format are in README.md.
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "framer.h"
+#include "line.h"
+#include "responder.h"
+#include "scenario.h"
+#include "wire.h"
+
+namespace conv::gauge_sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+volatile sig_atomic_t gStop = 0;
+volatile sig_atomic_t gReload = 0;
+
+void OnStop(int) {
+    gStop = 1;
+}
+void OnReload(int) {
+    gReload = 1;
+}
+
+constexpr int kDefaultGapMs = 50;
+
+struct Options {
+    bool pty = false;
+    std::string device;
+    std::string link;
+    std::string scenario;
+    bool quiet = false;
+    int gapMs = kDefaultGapMs;
+};
+
+const char kUsage[] =
+    "usage: gauge-sim (--pty [--link PATH] | --device PATH) [--quiet] [--gap MS] SCENARIO.json\n"
+    "  --pty          create a pseudo-terminal pair; the first output line is \"PTY <path>\",\n"
+    "                 the path the converter opens\n"
+    "  --link PATH    with --pty: also make PATH a symbolic link to that path (removed at exit)\n"
+    "  --device PATH  serve a serial device at 19200 baud, 8 data bits, odd parity, 2 stop bits;\n"
+    "                 the first output line is \"DEVICE <path>\"\n"
+    "  --quiet        no REQ/JUNK line per request\n"
+    "  --gap MS       silence that ends an incomplete request (default 50)\n"
+    "signals: SIGUSR1 reloads the scenario, SIGINT/SIGTERM end the simulator\n";
+
+std::optional<Options> ParseArgs(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "--pty") {
+            o.pty = true;
+        } else if (arg == "--quiet") {
+            o.quiet = true;
+        } else if (arg == "--device" || arg == "--link" || arg == "--gap") {
+            const char* v = value();
+            if (!v) return std::nullopt;
+            if (arg == "--device") o.device = v;
+            if (arg == "--link") o.link = v;
+            if (arg == "--gap") {
+                char* end = nullptr;
+                const long ms = std::strtol(v, &end, 10);
+                if (*end != '\0' || ms < 1 || ms > 10000) return std::nullopt;
+                o.gapMs = static_cast<int>(ms);
+            }
+        } else if (!arg.empty() && arg[0] != '-' && o.scenario.empty()) {
+            o.scenario = arg;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (o.scenario.empty() || o.pty == !o.device.empty() || (!o.pty && !o.link.empty())) {
+        return std::nullopt;
+    }
+    return o;
+}
+
+// Every line goes out at once: tests read them as events.
+void Say(const std::string& line) {
+    std::cout << line << std::endl;
+}
+
+// Bytes waiting to go out, in order; a piece is not written before its time.
+struct Outgoing {
+    Clock::time_point due;
+    std::vector<uint8_t> bytes;
+};
+
+class Simulator {
+  public:
+    Simulator(Options options, std::unique_ptr<Line> line, std::unique_ptr<Responder> responder)
+        : options_(std::move(options)), line_(std::move(line)), responder_(std::move(responder)) {}
+
+    int Run();
+
+  private:
+    void Handle(const FrameEvent& event);
+    void Enqueue(const std::vector<Chunk>& chunks);
+    // Writes what is due; false when the line has failed.
+    bool WriteDue();
+    int TimeoutMs() const;
+    void Reload();
+
+    Options options_;
+    std::unique_ptr<Line> line_;
+    std::unique_ptr<Responder> responder_;
+    Framer framer_;
+    Clock::time_point lastRx_{};
+    std::deque<Outgoing> out_;
+};
+
+void Simulator::Enqueue(const std::vector<Chunk>& chunks) {
+    Clock::time_point at = Clock::now();
+    for (const Chunk& c : chunks) {
+        at += milliseconds(c.delayMs);
+        // One line, one sender: nothing overtakes a piece still waiting for its time.
+        if (!out_.empty()) at = std::max(at, out_.back().due);
+        out_.push_back({at, c.bytes});
+    }
+}
+
+bool Simulator::WriteDue() {
+    while (!out_.empty() && out_.front().due <= Clock::now()) {
+        auto& bytes = out_.front().bytes;
+        const ssize_t n = write(line_->Fd(), bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR) return true;  // wait for POLLOUT
+            Say(std::string("LINE write failed: ") + std::strerror(errno));
+            return false;
+        }
+        bytes.erase(bytes.begin(), bytes.begin() + n);
+        if (!bytes.empty()) return true;
+        out_.pop_front();
+    }
+    return true;
+}
+
+void Simulator::Handle(const FrameEvent& event) {
+    if (event.type == FrameEvent::Type::kJunk) {
+        if (!options_.quiet) Say("JUNK " + Hex(event.bytes) + " -> DROPPED");
+        return;
+    }
+    const Answer a = event.type == FrameEvent::Type::kZero ? responder_->OnZeroByte()
+                                                           : responder_->OnFrame(event.bytes);
+    Enqueue(a.chunks);
+    WriteDue();
+    // Logged after the answer is on its way, so that a reader of this line finds the bytes.
+    if (!options_.quiet) Say("REQ " + Hex(event.bytes) + " (" + a.label + ") -> " + a.outcome);
+}
+
+int Simulator::TimeoutMs() const {
+    std::optional<Clock::time_point> wake;
+    if (!out_.empty()) wake = out_.front().due;
+    if (framer_.Pending()) {
+        const auto flush = lastRx_ + milliseconds(options_.gapMs);
+        wake = wake ? std::min(*wake, flush) : flush;
+    }
+    if (!wake) return -1;
+    const auto left = std::chrono::ceil<milliseconds>(*wake - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(0, left));
+}
+
+void Simulator::Reload() {
+    try {
+        responder_->Replace(LoadScenario(options_.scenario));
+        Say("RELOAD ok: " + Describe(responder_->Current()));
+    } catch (const std::exception& e) {
+        Say(std::string("RELOAD failed, scenario kept: ") + e.what());
+    }
+}
+
+int Simulator::Run() {
+    // The signals are only let in while waiting in ppoll, so none slips between the check of
+    // the flags and the wait.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int s : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&blocked, s);
+    sigset_t waiting;
+    sigprocmask(SIG_BLOCK, &blocked, &waiting);
+    for (int s : {SIGINT, SIGTERM, SIGUSR1}) sigdelset(&waiting, s);
+    struct sigaction sa {};
+    sa.sa_handler = OnStop;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = OnReload;
+    sigaction(SIGUSR1, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::vector<uint8_t> buffer(1024);
+    while (!gStop) {
+        pollfd pfd{line_->Fd(), POLLIN, 0};
+        if (!out_.empty() && out_.front().due <= Clock::now()) pfd.events |= POLLOUT;
+        const int timeout = TimeoutMs();
+        timespec ts{timeout / 1000, (timeout % 1000) * 1000000L};
+        const int rc = ppoll(&pfd, 1, timeout < 0 ? nullptr : &ts, &waiting);
+        if (rc < 0 && errno != EINTR) {
+            Say(std::string("LINE poll failed: ") + std::strerror(errno));
+            return 1;
+        }
+        if (gReload) {
+            gReload = 0;
+            Reload();
+        }
+        if (gStop) break;
+        if (rc > 0 && (pfd.revents & POLLIN)) {
+            const ssize_t n = read(line_->Fd(), buffer.data(), buffer.size());
+            if (n > 0) {
+                lastRx_ = Clock::now();
+                for (const auto& e : framer_.Push(std::span(buffer.data(), n))) Handle(e);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                Say(std::string("LINE read failed: ") + std::strerror(errno));
+                return 1;
+            }
+        } else if (rc > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            Say("LINE closed");
+            return 1;
+        }
+        if (framer_.Pending() && Clock::now() >= lastRx_ + milliseconds(options_.gapMs)) {
+            for (const auto& e : framer_.Flush()) Handle(e);
+        }
+        if (!WriteDue()) return 1;
+    }
+    Say("EXIT");
+    return 0;
+}
+
+int Main(int argc, char** argv) {
+    const auto options = ParseArgs(argc, argv);
+    if (!options) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    Scenario scenario;
+    try {
+        scenario = LoadScenario(options->scenario);
+    } catch (const std::exception& e) {
+        std::cerr << "gauge-sim: " << e.what() << "\n";
+        return 2;
+    }
+    std::string error;
+    auto responder = Responder::Create(std::move(scenario), error);
+    auto line =
+        responder ? (options->pty ? Line::OpenPty(error) : Line::OpenDevice(options->device, error))
+                  : nullptr;
+    if (!line) {
+        std::cerr << "gauge-sim: " << error << "\n";
+        return 1;
+    }
+    Say((line->IsPty() ? "PTY " : "DEVICE ") + line->Path());
+    if (!options->link.empty()) {
+        struct stat st {};
+        if (lstat(options->link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            unlink(options->link.c_str());
+        }
+        if (symlink(line->Path().c_str(), options->link.c_str()) != 0) {
+            std::cerr << "gauge-sim: " << options->link << ": " << std::strerror(errno) << "\n";
+            return 1;
+        }
+    }
+    Say("SCENARIO " + options->scenario + ": " + Describe(responder->Current()));
+
+    Simulator sim(*options, std::move(line), std::move(responder));
+    const int rc = sim.Run();
+    if (!options->link.empty()) unlink(options->link.c_str());
+    return rc;
+}
+
+}  // namespace
+}  // namespace conv::gauge_sim
+
+int main(int argc, char** argv) {
+    return conv::gauge_sim::Main(argc, argv);
+}
