@@ -140,8 +140,10 @@ bool IniDocument::Remove(std::string_view section, std::string_view key) {
 
 bool ParseWholeNumber(std::string_view text, int& out) {
     text = Trim(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return false;
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (text.empty() || text.front() < '0' || text.front() > '9') return false;
+    }
     int v = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec != std::errc() || end != text.data() + text.size()) return false;

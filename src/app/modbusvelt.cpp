@@ -39,8 +39,10 @@ QToolButton* ToolButton(QWidget* parent, QStyle::StandardPixmap icon, const char
 TF_ModbusVelt::TF_ModbusVelt(AppServices& services, QWidget* parent)
     : QMainWindow(parent), services_(services) {
     BuildWindow();
-    conv_ = std::make_unique<Converter>(*sRichEdit1, *sRichEdit2, services_.makePort(),
-                                        services_.makePort());
+    auto modbusPort = services_.makePort();
+    auto veltPort = services_.makePort();
+    conv_ = std::make_unique<Converter>(*sRichEdit1, *sRichEdit2, std::move(modbusPort),
+                                        std::move(veltPort));
     conv_->Poll.ShowPanel = [this](int n) {
         sPanel5->setText(QString::number(n));
         sPanel5->repaint();

@@ -1,0 +1,309 @@
+// The main window through its handlers: the start-up sequence against real settings files, the
+// log flag commands, the close guard's paths and the password dialogs.
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+#include <fstream>
+#include <iterator>
+
+#include "app/log_pane_widget.h"
+#include "app/settings_file.h"
+#include "app/text_codec.h"
+#include "app/windows.h"
+#include "support/fake_port.h"
+#include "support/scripted_ui_qt.h"
+
+using namespace conv;
+
+namespace {
+
+// A program instance in a scratch folder, with fake serial ports.
+struct Program {
+    QTemporaryDir dir;
+    test::RecordingBoxes boxes;
+    test::ScriptedDialogs dialogs;
+    AppServices services;
+    std::vector<test::FakePort*> ports;
+    std::unique_ptr<Windows> windows;
+
+    explicit Program(const std::string& iniUtf8 = {}, bool failOpen = false) {
+        services.boxes = &boxes;
+        services.dialogs = &dialogs;
+        services.settingsDir = dir.path().toStdString() + "/";
+        services.makePort = [this, failOpen] {
+            auto p = std::make_unique<test::FakePort>();
+            p->failOpen = failOpen;
+            p->Close();  // closed until the start-up opens it
+            ports.push_back(p.get());
+            return p;
+        };
+        if (!iniUtf8.empty()) {
+            std::ofstream(services.SettingsPath(), std::ios::binary) << Utf8ToCp1251(iniUtf8);
+        }
+        windows = std::make_unique<Windows>(services);
+    }
+    TF_ModbusVelt& main() { return *windows->F_ModbusVelt; }
+    Converter& conv() { return windows->Conv(); }
+    std::string FileBytes() const {
+        std::ifstream in(services.SettingsPath(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::string Read(const char* section, const char* key) const {
+        return SettingsFile(services.SettingsPath()).ReadString(section, key, "<absent>");
+    }
+};
+
+QString Text(QLabel* l) {
+    return l->text();
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void windowLooksAsTheOperatorsKnowIt() {
+        Program p;
+        QCOMPARE(p.main().windowTitle(),
+                 QStringLiteral("Конвертор Modbus Torvik+ -> Velt. Версия 00.08"));
+        QCOMPARE(p.main().size(), QSize(807, 477));
+        QCOMPARE(p.main().E1->text(), QStringLiteral("Установка адресов каналов"));
+        QCOMPARE(p.main().N2->text(), QStringLiteral("Установка СОМ-порта"));
+        QCOMPARE(p.main().E2->text(), QStringLiteral("Установка пароля для закрытия АРМа"));
+        QCOMPARE(p.main().SpeedButton8->toolTip(), QStringLiteral("Установки по группам"));
+        QCOMPARE(p.main().SpeedButton7->toolTip(), QStringLiteral("Просмотр текущих заправок"));
+        QCOMPARE(p.main().SpeedButton6->width(), 91);
+        QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола снят"));
+        QCOMPARE(p.main().Timer1.interval(), 800);
+        QCOMPARE(p.main().Timer2.interval(), 55);
+        QCOMPARE(p.main().Timer2.timerType(), Qt::PreciseTimer);
+        QVERIFY(p.main().Timer3.isActive());
+        QVERIFY(!p.main().Timer1.isActive());
+        QCOMPARE(p.windows->F_Nastroika->windowTitle(),
+                 QStringLiteral("Настройка каналов датчиковой аппаратуры"));
+    }
+
+    void firstStartWithoutFileCreatesItAndOpensNothing() {
+        Program p;
+        p.main().show();  // the first showing runs FormShow
+        QCOMPARE(p.FileBytes(), std::string("[\xD0\xE5\xE7\xE5\xF0\xE2\xF3\xE0\xF0]\r\n1=0\r\n"));
+        const TankTable& t = p.conv().Table;
+        QCOMPARE(t.Tank(1).Configured, 1);
+        QCOMPARE(t.Tank(1).ChannelAddress, 0);
+        QCOMPARE(t.Tank(2).Configured, 0);
+        QCOMPARE(t.SlaveAddress, 80);
+        QCOMPARE(t.FirstCycleDone, 0);
+        QCOMPARE(p.conv().Log.LogEnabled, 1);
+        QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола установлен"));
+        QVERIFY(!p.main().Timer1.isActive());
+        QVERIFY(!p.main().Timer2.isActive());
+        QVERIFY(p.main().Timer3.isActive());
+        QVERIFY(!p.conv().ModbusPort->IsOpen());
+        QVERIFY(p.boxes.shown.empty());
+        QTRY_VERIFY(p.main().isMinimized());
+    }
+
+    void fullFileConfiguresTanksPortsAndLogs() {
+        Program p(
+            "[Резервуар]\r\n1=0\r\n3=5\r\n64=300\r\n"
+            "[SLAVE]\r\nАдрес=081\r\n[Флаг]\r\nПротокол=2\r\n"
+            "[MODBUS]\r\nCom-порт=/dev/ttyS4\r\nСуществует=1\r\n"
+            "[VELT]\r\nCom-порт=Com7\r\nСуществует=1\r\n");
+        p.main().FormShow();
+        const TankTable& t = p.conv().Table;
+        QCOMPARE(t.SlaveAddress, 81);
+        QCOMPARE(t.Tank(3).Configured, 1);
+        QCOMPARE(t.Tank(3).ChannelAddress, 5);
+        QCOMPARE(t.Tank(64).ChannelAddress, 300);
+        QCOMPARE(t.Tank(2).Configured, 0);
+        // 2 logs but the label reads "снят": only 1 counts as set.
+        QCOMPARE(p.conv().Log.LogEnabled, 2);
+        QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола снят"));
+        QVERIFY(p.main().Timer1.isActive());
+        QVERIFY(p.main().Timer2.isActive());
+        QCOMPARE(p.ports[0]->openedName, std::string("/dev/ttyS4"));
+        QCOMPARE(p.ports[1]->openedName, std::string("Com7"));
+        QCOMPARE(p.main().sRichEdit1->toPlainText(),
+                 QStringLiteral("\nMODBUS - /dev/ttyS4\n19200,8,1,ODD"));
+        QCOMPARE(p.main().sRichEdit2->toPlainText(),
+                 QStringLiteral("\nVELT - Com7\n9600,8,1,EVEN"));
+    }
+
+    void portThatCannotOpenStillStartsItsTimerAndLogs() {
+        Program p("[MODBUS]\r\nСуществует=1\r\n", /*failOpen=*/true);
+        p.main().FormShow();
+        QCOMPARE(p.ports[0]->openedName, std::string("Com1"));  // the default name
+        QCOMPARE(p.boxes.Texts(), std::vector<std::string>{"Ошибка программирования СОМ(MODBUS)"});
+        QCOMPARE(p.boxes.shown[0].caption, std::string(" OUT "));
+        QVERIFY(p.main().Timer1.isActive());
+        QVERIFY(p.main().sRichEdit1->toPlainText().contains(QStringLiteral("MODBUS - Com1")));
+    }
+
+    void nonNumericValuesEndTheirBlockOnly() {
+        Program p(
+            "[Резервуар]\r\n1=2\r\n2=x\r\n3=4\r\n[SLAVE]\r\nАдрес=81\r\n"
+            "[Флаг]\r\nПротокол=on\r\n"
+            "[MODBUS]\r\nСуществует=да\r\n[VELT]\r\nCom-порт=Com3\r\nСуществует=1\r\n");
+        p.main().FormShow();
+        const TankTable& t = p.conv().Table;
+        QCOMPARE(t.SlaveAddress, 81);
+        QCOMPARE(t.Tank(1).Configured, 1);
+        QCOMPARE(t.Tank(2).Configured, 0);  // the block ended at tank 2
+        QCOMPARE(t.Tank(3).Configured, 0);
+        QCOMPARE(p.conv().Log.LogEnabled, 0);
+        QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола снят"));
+        // The bad "Существует" is named in a box, that side stays unused, the rest goes on.
+        QCOMPARE(p.boxes.shown.size(), size_t(1));
+        const QString box = QString::fromStdString(p.boxes.shown[0].text);
+        QVERIFY(box.contains(QStringLiteral("MODBUS")));
+        QVERIFY(box.contains(QStringLiteral("Существует")));
+        QVERIFY(box.contains(QStringLiteral("да")));
+        QVERIFY(!p.main().Timer1.isActive());
+        QVERIFY(p.main().Timer2.isActive());
+        QCOMPARE(p.ports[1]->openedName, std::string("Com3"));
+        QTRY_VERIFY(p.main().isMinimized());
+    }
+
+    void logFlagCommandsWriteTheFileAndTheLabel() {
+        Program p;
+        p.main().FormShow();
+        p.main().N5Click();
+        QCOMPARE(p.conv().Log.LogEnabled, 0);
+        QCOMPARE(p.Read("Флаг", "Протокол"), std::string("0"));
+        QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола снят"));
+        const QString before = p.main().sRichEdit1->toPlainText();
+        p.conv().Log.LogModbus("not shown");
+        QCOMPARE(p.main().sRichEdit1->toPlainText(), before);
+        p.main().N4Click();
+        QCOMPARE(p.Read("Флаг", "Протокол"), std::string("1"));
+        QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола установлен"));
+        p.conv().Log.LogModbus("shown");
+        QVERIFY(p.main().sRichEdit1->toPlainText().endsWith(QStringLiteral("shown")));
+
+        // A refused write: the box, and the label stays as it was.
+        QFile::setPermissions(QString::fromStdString(p.services.SettingsPath()),
+                              QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        p.main().N5Click();
+        QCOMPARE(p.boxes.shown.size(), size_t(1));
+        QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола установлен"));
+    }
+
+    void closeWithDefaultPasswordAsksFirst() {
+        Program p;
+        p.main().FormShow();
+        p.boxes.answers = {false};
+        QVERIFY(!p.main().FormClose());
+        QCOMPARE(p.boxes.shown.back().text,
+                 std::string("При закрытии произойдет разрыв связи с датчиковой аппаратурой!!!"));
+        QCOMPARE(p.boxes.shown.back().caption, std::string("Будьте внимательны!"));
+        QVERIFY(p.boxes.shown.back().okCancel);
+        QVERIFY(p.main().Timer3.isActive());  // a cancelled close leaves everything running
+        p.boxes.answers = {true};
+        QVERIFY(p.main().FormClose());
+    }
+
+    void closeWithOperatorPasswordNeedsItConfirmedNow() {
+        Program p("[Пароль]\r\nоператора=4321\r\n");
+        p.main().FormShow();
+        auto type = [&](const char* text) {
+            p.dialogs.Then([text](QDialog& d) {
+                auto& prompt = static_cast<TF_ParOperatora&>(d);
+                QVERIFY(prompt.sEdit1->text().isEmpty());
+                prompt.sEdit1->setText(QString::fromUtf8(text));
+                prompt.sButton1Click();
+            });
+        };
+        type("1111");
+        QVERIFY(!p.main().FormClose());
+        QVERIFY(p.boxes.shown.empty());  // no box on this path
+        type("4321");
+        QVERIFY(p.main().FormClose());
+        // Closed by its close box: nothing confirmed in this showing, so no close, even though
+        // the right password was confirmed before.
+        p.dialogs.Then({});
+        QVERIFY(!p.main().FormClose());
+        QCOMPARE(p.conv().State.EnteredOperatorPassword, std::string("4321"));
+    }
+
+    void emptyOperatorPasswordIsConfirmedWithAnEmptyField() {
+        Program p("[Пароль]\r\nоператора=\r\n");
+        p.main().FormShow();
+        p.dialogs.Then([](QDialog& d) { static_cast<TF_ParOperatora&>(d).sButton1Click(); });
+        QVERIFY(p.main().FormClose());
+        p.dialogs.Then({});
+        QVERIFY(!p.main().FormClose());
+    }
+
+    void closeEventFollowsTheGuard() {
+        Program p;
+        p.main().show();
+        p.boxes.answers = {false};
+        QVERIFY(!p.main().close());
+        QVERIFY(p.main().isVisible());
+        p.boxes.answers = {true};
+        QVERIFY(p.main().close());
+    }
+
+    void accessPromptThenPasswordDialog() {
+        Program p;
+        p.main().FormShow();
+        // Wrong code, then the right one (the default while the file holds none).
+        p.dialogs.Then([&](QDialog& d) {
+            auto& prompt = static_cast<TF_Dostup&>(d);
+            prompt.sEdit1->setText(QStringLiteral("000000"));
+            prompt.sButton1Click();
+            QCOMPARE(p.conv().State.AccessGranted, 0);
+            QVERIFY(prompt.sEdit1->text().isEmpty());
+            QVERIFY(prompt.isVisible());
+            prompt.sEdit1->setText(QStringLiteral("731904"));
+            prompt.sButton1Click();
+        });
+        p.dialogs.Then([&](QDialog& d) {
+            auto& dlg = static_cast<TF_Parol&>(d);
+            QCOMPARE(dlg.sEdit1->text(), QStringLiteral("731904"));
+            QCOMPARE(dlg.sEdit2->text(), QStringLiteral("731904"));
+            dlg.sEdit1->setText(QStringLiteral("111"));
+            dlg.sEdit2->setText(QStringLiteral("222"));
+            dlg.sButton1Click();
+            dlg.sButton3Click();
+        });
+        p.main().E2Click();
+        QCOMPARE(p.boxes.Texts(), (std::vector<std::string>{"Код доступа введен неправильно!",
+                                                            "Информация сохранена!"}));
+        QCOMPARE(p.Read("Пароль", "доступа"), std::string("111"));
+        QCOMPARE(p.Read("Пароль", "оператора"), std::string("222"));
+        QCOMPARE(p.dialogs.shownDialogs.size(), size_t(2));
+
+        // The prompt closed by its close box grants nothing: the password dialog is not shown.
+        p.dialogs.Then({});
+        p.main().E2Click();
+        QCOMPARE(p.conv().State.AccessGranted, 0);
+        QCOMPARE(p.dialogs.shownDialogs.size(), size_t(3));
+    }
+
+    void passwordDialogCreatesAMissingFile() {
+        Program p;
+        QFile::remove(QString::fromStdString(p.services.SettingsPath()));
+        p.windows->F_Parol->FormShow();
+        QCOMPARE(p.Read("Пароль", "доступа"), std::string("731904"));
+        QCOMPARE(p.Read("Пароль", "оператора"), std::string("731904"));
+        QCOMPARE(p.windows->F_Parol->sEdit2->text(), QStringLiteral("731904"));
+        QCOMPARE(p.windows->F_Dostup->sEdit1->maxLength(), 6);
+        QCOMPARE(p.windows->F_Dostup->sEdit1->echoMode(), QLineEdit::Password);
+    }
+
+    void paneStartsOverAfter200Lines() {
+        Program p;
+        p.main().FormShow();
+        Converter& c = p.conv();
+        c.Log.LogEnabled = 1;
+        while (p.main().sRichEdit2->LineCount() < 200) c.Log.LogVelt("line");
+        c.Log.LogVelt("after");
+        QCOMPARE(p.main().sRichEdit2->toPlainText(), QStringLiteral("after"));
+        QCOMPARE(p.main().sRichEdit2->LineCount(), 1);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

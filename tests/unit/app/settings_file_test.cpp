@@ -1,0 +1,164 @@
+// The settings file against real files in a scratch folder: what operators copy over from their
+// Windows workstations must read the same here, and what we write must stay readable there.
+#include "app/settings_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/ini_document.h"
+#include "app/program_state.h"
+#include "app/text_codec.h"
+
+namespace conv {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("conv-settings-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        path_ = (dir_ / kSettingsFileName).string();
+    }
+    void TearDown() override {
+        chmod(path_.c_str(), 0644);
+        fs::remove_all(dir_);
+    }
+    std::string Bytes() const {
+        std::ifstream in(path_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    void Put(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
+
+    fs::path dir_;
+    std::string path_;
+};
+
+TEST_F(SettingsFileTest, FirstWriteCreatesWindows1251FileWithCrLf) {
+    SettingsFile f(path_);
+    EXPECT_FALSE(f.Exists());
+    ASSERT_TRUE(f.WriteString(ini::kTanks, "1", "0"));
+    // "[Резервуар]" in Windows-1251, CRLF, "1=0", CRLF.
+    EXPECT_EQ(Bytes(), "[\xD0\xE5\xE7\xE5\xF0\xE2\xF3\xE0\xF0]\r\n1=0\r\n");
+    EXPECT_EQ(f.ReadString(ini::kTanks, "1", "-"), "0");
+    // Nothing else is left in the folder: the temporary file was renamed over the target.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(SettingsFileTest, HandMadeWindows1251FileReadsCaseBlindAndKeepsItsOtherLines) {
+    const std::string original = Utf8ToCp1251(
+        "; настройки конвертора\r\n"
+        "  [ РЕЗЕРВУАР ]  \r\n"
+        " 1 =  3 \r\n"
+        "2=\"5\"\r\n"
+        "\r\n"
+        "[slave]\r\n"
+        "АДРЕС = 81\r\n"
+        "комментарий без знака равенства\r\n"
+        "[Пароль]\r\n"
+        "ОПЕРАТОРА=qwerty\r\n");
+    Put(original);
+    SettingsFile f(path_);
+    EXPECT_EQ(f.ReadString("Резервуар", "1", "-"), "3");
+    EXPECT_EQ(f.ReadString("резервуар", "2", "-"), "5");
+    EXPECT_EQ(f.ReadString("Резервуар", "3", "-"), "-");
+    EXPECT_EQ(f.ReadString("SLAVE", "Адрес", "80"), "81");
+    EXPECT_EQ(f.ReadString("Пароль", "оператора", "731904"), "qwerty");
+    EXPECT_EQ(f.ReadString("Нет такой", "ключ", "по умолчанию"), "по умолчанию");
+
+    ASSERT_TRUE(f.WriteString("Резервуар", "3", "7"));
+    ASSERT_TRUE(f.WriteString("SLAVE", "адрес", "082"));
+    const std::string after = Cp1251ToUtf8(Bytes());
+    EXPECT_EQ(after,
+              "; настройки конвертора\r\n"
+              "  [ РЕЗЕРВУАР ]  \r\n"
+              " 1 =  3 \r\n"
+              "2=\"5\"\r\n"
+              "3=7\r\n"
+              "\r\n"
+              "[slave]\r\n"
+              "адрес=082\r\n"
+              "комментарий без знака равенства\r\n"
+              "[Пароль]\r\n"
+              "ОПЕРАТОРА=qwerty\r\n");
+    EXPECT_FALSE(LooksLikeUtf8(Bytes()));  // still Windows-1251 on disk
+}
+
+TEST_F(SettingsFileTest, Utf8FileStaysUtf8) {
+    Put("[Резервуар]\n1=4\n[Флаг]\nПротокол=0\n");
+    SettingsFile f(path_);
+    EXPECT_EQ(f.ReadString("РЕЗЕРВУАР", "1", "-"), "4");
+    EXPECT_EQ(f.ReadString("флаг", "протокол", "1"), "0");
+    ASSERT_TRUE(f.WriteString("Флаг", "Протокол", "1"));
+    ASSERT_TRUE(f.DeleteKey("Резервуар", "1"));
+    EXPECT_EQ(Bytes(), "[Резервуар]\n[Флаг]\nПротокол=1\n");
+}
+
+TEST_F(SettingsFileTest, DeleteRemovesOnlyThatEntry) {
+    SettingsFile f(path_);
+    ASSERT_TRUE(f.WriteString(ini::kTanks, "1", "0"));
+    ASSERT_TRUE(f.WriteString(ini::kTanks, "2", "1"));
+    ASSERT_TRUE(f.WriteString(ini::kSlave, ini::kSlaveAddress, "080"));
+    ASSERT_TRUE(f.DeleteKey(ini::kTanks, "1"));
+    ASSERT_TRUE(f.DeleteKey(ini::kTanks, "64"));  // absent: nothing to do, no error
+    EXPECT_EQ(f.ReadString(ini::kTanks, "1", "-"), "-");
+    EXPECT_EQ(f.ReadString(ini::kTanks, "2", "-"), "1");
+    EXPECT_EQ(f.ReadString(ini::kSlave, ini::kSlaveAddress, "80"), "080");
+}
+
+TEST_F(SettingsFileTest, EveryReadSeesTheFileAsItIsNow) {
+    SettingsFile mainWindow(path_);
+    SettingsFile dialog(path_);
+    ASSERT_TRUE(dialog.WriteString(ini::kPassword, ini::kOperatorPassword, "123"));
+    EXPECT_EQ(mainWindow.ReadString(ini::kPassword, ini::kOperatorPassword, "731904"), "123");
+    Put("");
+    EXPECT_EQ(mainWindow.ReadString(ini::kPassword, ini::kOperatorPassword, "731904"), "731904");
+}
+
+TEST_F(SettingsFileTest, RefusedWriteReportsAndLeavesTheFileAlone) {
+    SettingsFile f(path_);
+    ASSERT_TRUE(f.WriteString(ini::kFlag, ini::kLog, "1"));
+    const std::string before = Bytes();
+    // A file without write permission is refused even for root, like the read-only attribute.
+    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+    EXPECT_FALSE(f.WriteString(ini::kFlag, ini::kLog, "0"));
+    EXPECT_FALSE(f.LastError().empty());
+    EXPECT_FALSE(f.DeleteKey(ini::kFlag, ini::kLog));
+    EXPECT_EQ(Bytes(), before);
+
+    // A folder that cannot hold the temporary file refuses as well.
+    SettingsFile nowhere((dir_ / "missing-folder" / kSettingsFileName).string());
+    EXPECT_FALSE(nowhere.WriteString(ini::kFlag, ini::kLog, "0"));
+}
+
+TEST(WholeNumbers, DecimalOnlyAndWithinRange) {
+    int v = 0;
+    EXPECT_TRUE(ParseWholeNumber(" 42 ", v));
+    EXPECT_EQ(v, 42);
+    EXPECT_TRUE(ParseWholeNumber("-7", v));
+    EXPECT_EQ(v, -7);
+    EXPECT_TRUE(ParseWholeNumber("080", v));
+    EXPECT_EQ(v, 80);
+    for (const char* bad : {"", "-", "1a", "0x10", "3.5", "99999999999", "+-1", "--1"}) {
+        EXPECT_FALSE(ParseWholeNumber(bad, v)) << bad;
+    }
+}
+
+TEST(TextCodec, RoundTripsEveryWindows1251Byte) {
+    std::string all;
+    for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+    EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(all)), all);
+    EXPECT_EQ(Utf8ToCp1251("漢"), "?");
+    EXPECT_EQ(FoldCase("РЕЗЕРВУАР Ёж SLAVE"), "резервуар ёж slave");
+}
+
+}  // namespace
+}  // namespace conv
