@@ -265,7 +265,6 @@ int Main(int argc, char** argv) {
         std::cerr << "gauge-sim: " << error << "\n";
         return 1;
     }
-    Say((line->IsPty() ? "PTY " : "DEVICE ") + line->Path());
     if (!options->link.empty()) {
         struct stat st {};
         if (lstat(options->link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -276,6 +275,8 @@ int Main(int argc, char** argv) {
             return 1;
         }
     }
+    // The link exists before the first line announces the line, so a reader may use either.
+    Say((line->IsPty() ? "PTY " : "DEVICE ") + line->Path());
     Say("SCENARIO " + options->scenario + ": " + Describe(responder->Current()));
 
     Simulator sim(*options, std::move(line), std::move(responder));
