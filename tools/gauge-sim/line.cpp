@@ -47,10 +47,14 @@ std::unique_ptr<Line> Line::OpenPty(std::string& error) {
         close(master);
         return nullptr;
     }
+    // Raw, at the line's speed, but no parity and one stop bit: a pseudo-terminal cannot keep
+    // the parity flag, and glibc's tcsetattr reports EINVAL when a request that sets it changes
+    // nothing else. Were the 8O2 the converter asks for already in place, its open would fail.
     cfmakeraw(&tio);
     cfsetispeed(&tio, B19200);
     cfsetospeed(&tio, B19200);
-    tio.c_cflag |= CS8 | PARENB | PARODD | CSTOPB | CLOCAL | CREAD;
+    tio.c_cflag &= ~(PARENB | PARODD | CSTOPB);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (tcsetattr(keep, TCSANOW, &tio) != 0 || fcntl(master, F_SETFL, O_NONBLOCK) != 0) {
