@@ -117,7 +117,8 @@ class Simulator {
     void Enqueue(const std::vector<Chunk>& chunks);
     // Writes what is due; false when the line has failed.
     bool WriteDue();
-    int TimeoutMs() const;
+    // Until the next piece falls due or a partial request is given up; -1: no such time.
+    int TimeoutMs(Clock::time_point now) const;
     void Reload();
 
     Options options_;
@@ -167,15 +168,16 @@ void Simulator::Handle(const FrameEvent& event) {
     if (!options_.quiet) Say("REQ " + Hex(event.bytes) + " (" + a.label + ") -> " + a.outcome);
 }
 
-int Simulator::TimeoutMs() const {
+int Simulator::TimeoutMs(Clock::time_point now) const {
     std::optional<Clock::time_point> wake;
-    if (!out_.empty()) wake = out_.front().due;
+    // A piece already due waits for POLLOUT, not for a time.
+    if (!out_.empty() && out_.front().due > now) wake = out_.front().due;
     if (framer_.Pending()) {
         const auto flush = lastRx_ + milliseconds(options_.gapMs);
         wake = wake ? std::min(*wake, flush) : flush;
     }
     if (!wake) return -1;
-    const auto left = std::chrono::ceil<milliseconds>(*wake - Clock::now()).count();
+    const auto left = std::chrono::ceil<milliseconds>(*wake - now).count();
     return static_cast<int>(std::max<long long>(0, left));
 }
 
@@ -208,8 +210,9 @@ int Simulator::Run() {
     std::vector<uint8_t> buffer(1024);
     while (!gStop) {
         pollfd pfd{line_->Fd(), POLLIN, 0};
-        if (!out_.empty() && out_.front().due <= Clock::now()) pfd.events |= POLLOUT;
-        const int timeout = TimeoutMs();
+        const auto now = Clock::now();
+        if (!out_.empty() && out_.front().due <= now) pfd.events |= POLLOUT;
+        const int timeout = TimeoutMs(now);
         timespec ts{timeout / 1000, (timeout % 1000) * 1000000L};
         const int rc = ppoll(&pfd, 1, timeout < 0 ? nullptr : &ts, &waiting);
         if (rc < 0 && errno != EINTR) {
