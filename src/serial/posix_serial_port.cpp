@@ -154,8 +154,16 @@ class PosixSerialPort final : public SerialPort {
         if (speed == B0 || cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {
             return false;
         }
-        // Pseudo-terminals drop the parity flag; the settings are not read back for that reason.
-        return tcsetattr(fd, TCSANOW, &tio) == 0;
+        if (tcsetattr(fd, TCSANOW, &tio) == 0) return true;
+        // Pseudo-terminals keep no parity flag, and the C library reports EINVAL when the
+        // settings it reads back differ from the request. Such a line is as good as set when
+        // everything but the parity is as asked.
+        termios now{};
+        if (errno != EINVAL || tcgetattr(fd, &now) != 0) return false;
+        const tcflag_t parity = PARENB | PARODD | CMSPAR;
+        return (now.c_cflag & ~parity) == (tio.c_cflag & ~parity) && now.c_iflag == tio.c_iflag &&
+               now.c_oflag == tio.c_oflag && now.c_lflag == tio.c_lflag &&
+               cfgetispeed(&now) == speed && cfgetospeed(&now) == speed;
     }
 
     // A USB adapter's 16 ms latency timer would eat a third of the host's 55 ms tick.

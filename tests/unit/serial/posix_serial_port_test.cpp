@@ -81,6 +81,20 @@ TEST(PosixSerialPort, SecondOpenOfAHeldPortFailsAndProbeReportsIt) {
     EXPECT_EQ(ProbePort(pty.SlavePath()), 0);
 }
 
+TEST(PosixSerialPort, ReopensAfterClose) {
+    // Pseudo-terminals keep no parity flag; a second open with the same settings must still work
+    // (the port setup dialog closes and reopens the lines).
+    PtyPair pty;
+    auto port = OpenOn(pty.SlavePath());
+    ASSERT_TRUE(port);
+    port->Close();
+    ASSERT_TRUE(port->Open(pty.SlavePath(), 1024, 1024, 19200, 8, kTwoStopBits, kParityOdd));
+    ASSERT_TRUE(port->Open(pty.SlavePath(), 1024, 1024, 9600, 8, kTwoStopBits, kParityEven));
+    pty.WriteMaster({9});
+    uint8_t buf[4];
+    EXPECT_EQ(ReadSoon(*port, buf, sizeof buf), 1);
+}
+
 TEST(PosixSerialPort, MissingOrUnfitPortFailsAndAClosedPortDoesNothing) {
     EXPECT_FALSE(OpenOn("/dev/conv-no-such-port"));
     EXPECT_FALSE(OpenOn("/dev/null"));  // not a terminal
