@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Writes the measured figures into docs/performance.md, between the markers
+<!-- figures:begin --> and <!-- figures:end -->; the text around them is kept as written.
+
+usage: report.py STEPS.json E2E.json DOC.md
+"""
+import json
+import os
+import platform
+import sys
+import time
+
+BEGIN, END = "<!-- figures:begin -->", "<!-- figures:end -->"
+STEP_TARGET_US = 50.0
+TICK_MS = 55.0
+LATENCY_SLACK_MS = 2.0
+CPU_TARGET = 1.0
+RSS_TARGET_MB = 40.0
+
+
+def machine():
+    model = "unknown"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        mem_kb = int(f.readline().split()[1])
+    load = os.getloadavg()
+    return (f"{os.cpu_count()} CPUs (nproc), {model}, {mem_kb / 1024 / 1024:.1f} GiB memory, "
+            f"{platform.system()} {platform.release()}; load average at the end "
+            f"{load[0]:.1f} / {load[1]:.1f} / {load[2]:.1f} (1/5/15 min)")
+
+
+def mark(ok):
+    return "met" if ok else "**missed**"
+
+
+def steps_table(steps):
+    rows = ["| Benchmark | Time per step | CPU per step | Target |", "|---|---:|---:|---|"]
+    worst = 0.0
+    for b in steps["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        unit = b["time_unit"]
+        scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}[unit]
+        real = b["real_time"] * scale
+        cpu = b["cpu_time"] * scale
+        name = b.get("run_name", b["name"])
+        target = ""
+        if not name.startswith("Crc16"):
+            worst = max(worst, cpu)
+            target = f"< {STEP_TARGET_US:.0f} µs: {mark(cpu < STEP_TARGET_US)}"
+        rows.append(f"| `{name}` | {real:.2f} µs | {cpu:.2f} µs | {target} |")
+    return rows, worst
+
+
+def main():
+    steps_path, e2e_path, doc_path = sys.argv[1:4]
+    with open(steps_path) as f:
+        steps = json.load(f)
+    with open(e2e_path) as f:
+        e2e = json.load(f)
+    rows, worst = steps_table(steps)
+    lat = e2e["latency_ms"]
+    load = e2e["load"]
+    lat_ok = lat["p99"] <= TICK_MS + LATENCY_SLACK_MS and lat["unanswered"] == 0
+    cpu_ok = load["cpu_percent_of_one_core"] < CPU_TARGET
+    rss_ok = load["peak_rss_mb"] < RSS_TARGET_MB
+    out = [
+        BEGIN,
+        f"Measured {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())} by `scripts/bench` on: "
+        f"{machine()}.",
+        "",
+        "### Summary against the targets",
+        "",
+        "| Figure | Measured | Target | |",
+        "|---|---:|---|---|",
+        f"| Slowest host or poll step (CPU) | {worst:.2f} µs | < {STEP_TARGET_US:.0f} µs | "
+        f"{mark(worst < STEP_TARGET_US)} |",
+        f"| Host reply latency p50 / p99 / max | {lat['p50']:.1f} / {lat['p99']:.1f} / "
+        f"{lat['max']:.1f} ms | p99 ≤ {TICK_MS:.0f} + {LATENCY_SLACK_MS:.0f} ms | {mark(lat_ok)} |",
+        f"| CPU, {e2e['tanks']} tanks polled, host at full rate | "
+        f"{load['cpu_percent_of_one_core']:.2f} % of one core | < {CPU_TARGET:.0f} % | "
+        f"{mark(cpu_ok)} |",
+        f"| Peak resident memory (VmHWM) | {load['peak_rss_mb']:.1f} MB | < {RSS_TARGET_MB:.0f} MB | "
+        f"{mark(rss_ok)} |",
+        f"| Start-up to the first MODBUS request | {e2e['startup_to_first_modbus_request_s']} s | "
+        "(two Timer3 ticks by design) | |",
+        f"| Start-up to the first host answer | {e2e['startup_to_first_host_answer_s']} s | | |",
+        "",
+        "### One step (Google Benchmark, log on)",
+        "",
+        *rows,
+        "",
+        "### End to end (real program, offscreen, pseudo-terminals)",
+        "",
+        f"- Host reply latency over {lat['requests']} single-byte requests of mixed commands at "
+        f"random moments: p50 {lat['p50']:.2f} ms, p99 {lat['p99']:.2f} ms, max {lat['max']:.2f} "
+        f"ms, mean {lat['mean']:.2f} ms; unanswered {lat['unanswered']}. The service tick is "
+        f"{TICK_MS:.0f} ms, so a request waits on average half a tick.",
+        f"- Load window of {load['seconds']} s, {e2e['tanks']} level gauges polled, host at full "
+        f"rate ({load['host_requests_answered']} requests answered, {load['requests_per_s']}/s): "
+        f"CPU {load['cpu_s']} s = {load['cpu_percent_of_one_core']} % of one core; resident "
+        f"memory {load['rss_start_mb']} MB at the start of the window, {load['rss_end_mb']} MB at "
+        f"its end, peak {load['peak_rss_mb']} MB.",
+        f"- Start-up: first MODBUS request {e2e['startup_to_first_modbus_request_s']} s after the "
+        f"process started, first host answer after {e2e['startup_to_first_host_answer_s']} s; "
+        f"first poll cycle over all tanks done after {e2e['first_cycle_done_s']} s.",
+        END,
+    ]
+    text = ""
+    if os.path.exists(doc_path):
+        with open(doc_path, encoding="utf-8") as f:
+            text = f.read()
+    if BEGIN in text and END in text:
+        head, rest = text.split(BEGIN, 1)
+        tail = rest.split(END, 1)[1]
+        text = head + "\n".join(out) + tail
+    else:
+        text = "# Performance\n\n" + "\n".join(out) + "\n" + text
+    with open(doc_path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+if __name__ == "__main__":
+    main()
