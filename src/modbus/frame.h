@@ -33,6 +33,8 @@ RequestFrame BuildReadRequest(uint8_t slave, uint16_t reg, uint16_t count);
 RequestFrame BuildWriteRequest(uint8_t slave, uint16_t reg, uint16_t value);
 
 // Length of a good reply to a read of `count` registers.
-constexpr int ReadReplyLength(int count) { return kReplyHeaderLength + 2 * count + kCrcLength; }
+constexpr int ReadReplyLength(int count) {
+    return kReplyHeaderLength + 2 * count + kCrcLength;
+}
 
 }  // namespace conv

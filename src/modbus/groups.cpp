@@ -19,7 +19,9 @@ bool PollContext::CursorOnTank() const {
     return Poll.PollChannel >= 0 && Poll.PollChannel < kTankCount;
 }
 
-uint8_t PollContext::SlaveByte() const { return static_cast<uint8_t>(Table.SlaveAddress); }
+uint8_t PollContext::SlaveByte() const {
+    return static_cast<uint8_t>(Table.SlaveAddress);
+}
 
 namespace {
 
@@ -55,7 +57,8 @@ using enum ReadRequest;
 
 // clang-format off
 constexpr std::array<ReadRow, 9> kRows{{
-    // request    reg  count addr   crc    text                                         block
+    // request  register count  address  crc  request line                              block
+    //     floats converted             heights      wrong length  ends tank
     {kType,         0,  3, false, false, "OUT запрос типа ДА",                       Block::kType,
         {},                             {},          kLinkFaulty, false},
     {kMain,         3, 42, true,  true,  "OUT запрос основных параметров V,H,M,P,T", Block::kMain,
@@ -91,14 +94,22 @@ constexpr RegSpan SpanOf() {
 
 constexpr RegSpan BlockSpan(Block b) {
     switch (b) {
-        case Block::kType: return SpanOf<TypeBlock>();
-        case Block::kMain: return SpanOf<MainBlock>();
-        case Block::kTemp: return SpanOf<TempBlock>();
-        case Block::kTempCoords: return SpanOf<TempCoordsBlock>();
-        case Block::kDensity: return SpanOf<DensityBlock>();
-        case Block::kProbe: return SpanOf<ProbeBlock>();
-        case Block::kPressure: return SpanOf<PressureBlock>();
-        case Block::kGas: return SpanOf<GasBlock>();
+        case Block::kType:
+            return SpanOf<TypeBlock>();
+        case Block::kMain:
+            return SpanOf<MainBlock>();
+        case Block::kTemp:
+            return SpanOf<TempBlock>();
+        case Block::kTempCoords:
+            return SpanOf<TempCoordsBlock>();
+        case Block::kDensity:
+            return SpanOf<DensityBlock>();
+        case Block::kProbe:
+            return SpanOf<ProbeBlock>();
+        case Block::kPressure:
+            return SpanOf<PressureBlock>();
+        case Block::kGas:
+            return SpanOf<GasBlock>();
     }
     return {0, 0};
 }
@@ -132,7 +143,9 @@ constexpr bool RowsInOrder() {
 static_assert(RowsInOrder());
 static_assert(std::all_of(kRows.begin(), kRows.end(), RowFits));
 
-const ReadRow& RowOf(ReadRequest request) { return kRows[static_cast<size_t>(request)]; }
+const ReadRow& RowOf(ReadRequest request) {
+    return kRows[static_cast<size_t>(request)];
+}
 
 // ---- storing ----
 
@@ -149,14 +162,30 @@ void StoreInto(Image& block, const ReadRow& row, const uint8_t* registers) {
 
 void StoreReply(TankEntry& tank, const ReadRow& row, const uint8_t* registers) {
     switch (row.Target) {
-        case Block::kType: StoreInto(tank.Type, row, registers); break;
-        case Block::kMain: StoreInto(tank.Main, row, registers); break;
-        case Block::kTemp: StoreInto(tank.Temp, row, registers); break;
-        case Block::kTempCoords: StoreInto(tank.TempCoords, row, registers); break;
-        case Block::kDensity: StoreInto(tank.Density, row, registers); break;
-        case Block::kProbe: StoreInto(tank.Probe, row, registers); break;
-        case Block::kPressure: StoreInto(tank.Pressure, row, registers); break;
-        case Block::kGas: StoreInto(tank.Gas, row, registers); break;
+        case Block::kType:
+            StoreInto(tank.Type, row, registers);
+            break;
+        case Block::kMain:
+            StoreInto(tank.Main, row, registers);
+            break;
+        case Block::kTemp:
+            StoreInto(tank.Temp, row, registers);
+            break;
+        case Block::kTempCoords:
+            StoreInto(tank.TempCoords, row, registers);
+            break;
+        case Block::kDensity:
+            StoreInto(tank.Density, row, registers);
+            break;
+        case Block::kProbe:
+            StoreInto(tank.Probe, row, registers);
+            break;
+        case Block::kPressure:
+            StoreInto(tank.Pressure, row, registers);
+            break;
+        case Block::kGas:
+            StoreInto(tank.Gas, row, registers);
+            break;
     }
 }
 
@@ -173,14 +202,18 @@ void SendFrame(PollContext& c, const RequestFrame& frame, const std::string& tex
 // ---- outcome rules shared by the decoders ----
 
 // The retry budget belongs to the tank: every repeat of any of its requests spends it.
-bool BudgetLeft(const PollState& p) { return p.RetryBudget >= 0; }
+bool BudgetLeft(const PollState& p) {
+    return p.RetryBudget >= 0;
+}
 
 void Repeat(PollState& p) {
     --p.RetryBudget;
     --p.PollGroup;  // the next poll step sends the same request again
 }
 
-void DumpReply(PollContext& c) { c.Log.DumpModbus(c.Poll.RxFrame.data(), c.Poll.RxCount); }
+void DumpReply(PollContext& c) {
+    c.Log.DumpModbus(c.Poll.RxFrame.data(), c.Poll.RxCount);
+}
 
 enum class NoReply { kNotThisCase, kRepeated, kGaveUp };
 
@@ -307,23 +340,59 @@ void ProcCanalIn(PollContext& c) {
 
 // ---- the named members of the read family ----
 
-void ProcType(PollContext& c) { SendRead(c, kType); }
-void ProcTypeIn(PollContext& c) { DecodeRead(c, kType); }
-void ProcOS(PollContext& c) { SendRead(c, kMain); }
-void ProcOSIn(PollContext& c) { DecodeRead(c, kMain); }
-void ProcTemp(PollContext& c) { SendRead(c, kTemp); }
-void ProcTempIn(PollContext& c) { DecodeRead(c, kTemp); }
-void ProcTemp1(PollContext& c) { SendRead(c, kTemp1); }
-void ProcTemp1In(PollContext& c) { DecodeRead(c, kTemp1); }
-void ProcKoordTemp(PollContext& c) { SendRead(c, kKoordTemp); }
-void ProcKoordTempIn(PollContext& c) { DecodeRead(c, kKoordTemp); }
-void ProcPlot(PollContext& c) { SendRead(c, kPlot); }
-void ProcPlotIn(PollContext& c) { DecodeRead(c, kPlot); }
-void ProcPlotTemp(PollContext& c) { SendRead(c, kPlotTemp); }
-void ProcPlotTempIn(PollContext& c) { DecodeRead(c, kPlotTemp); }
-void ProcDD(PollContext& c) { SendRead(c, kDD); }
-void ProcDDIn(PollContext& c) { DecodeRead(c, kDD); }
-void ProcDZO(PollContext& c) { SendRead(c, kDZO); }
-void ProcDZOIn(PollContext& c) { DecodeRead(c, kDZO); }
+void ProcType(PollContext& c) {
+    SendRead(c, kType);
+}
+void ProcTypeIn(PollContext& c) {
+    DecodeRead(c, kType);
+}
+void ProcOS(PollContext& c) {
+    SendRead(c, kMain);
+}
+void ProcOSIn(PollContext& c) {
+    DecodeRead(c, kMain);
+}
+void ProcTemp(PollContext& c) {
+    SendRead(c, kTemp);
+}
+void ProcTempIn(PollContext& c) {
+    DecodeRead(c, kTemp);
+}
+void ProcTemp1(PollContext& c) {
+    SendRead(c, kTemp1);
+}
+void ProcTemp1In(PollContext& c) {
+    DecodeRead(c, kTemp1);
+}
+void ProcKoordTemp(PollContext& c) {
+    SendRead(c, kKoordTemp);
+}
+void ProcKoordTempIn(PollContext& c) {
+    DecodeRead(c, kKoordTemp);
+}
+void ProcPlot(PollContext& c) {
+    SendRead(c, kPlot);
+}
+void ProcPlotIn(PollContext& c) {
+    DecodeRead(c, kPlot);
+}
+void ProcPlotTemp(PollContext& c) {
+    SendRead(c, kPlotTemp);
+}
+void ProcPlotTempIn(PollContext& c) {
+    DecodeRead(c, kPlotTemp);
+}
+void ProcDD(PollContext& c) {
+    SendRead(c, kDD);
+}
+void ProcDDIn(PollContext& c) {
+    DecodeRead(c, kDD);
+}
+void ProcDZO(PollContext& c) {
+    SendRead(c, kDZO);
+}
+void ProcDZOIn(PollContext& c) {
+    DecodeRead(c, kDZO);
+}
 
 }  // namespace conv

@@ -18,34 +18,69 @@ void ShowPanel(const PollState& poll, int number) {
 // temperatures read.
 void SendGroup3(PollContext& c) {
     switch (c.Tank().TankType()) {
-        case kLevelGauge: ProcOS(c); break;
-        case kPressureTank: ProcDD(c); break;
-        case kGasTank: ProcDZO(c); break;
-        default: ProcTemp(c); break;
+        case kLevelGauge:
+            ProcOS(c);
+            break;
+        case kPressureTank:
+            ProcDD(c);
+            break;
+        case kGasTank:
+            ProcDZO(c);
+            break;
+        default:
+            ProcTemp(c);
+            break;
     }
 }
 
 void DecodeGroup3(PollContext& c) {
     switch (c.Tank().TankType()) {
-        case kLevelGauge: ProcOSIn(c); break;
-        case kPressureTank: ProcDDIn(c); break;
-        case kGasTank: ProcDZOIn(c); break;
-        default: ProcTempIn(c); break;
+        case kLevelGauge:
+            ProcOSIn(c);
+            break;
+        case kPressureTank:
+            ProcDDIn(c);
+            break;
+        case kGasTank:
+            ProcDZOIn(c);
+            break;
+        default:
+            ProcTempIn(c);
+            break;
     }
 }
 
 void SendGroup(PollContext& c) {
     switch (c.Poll.PollGroup) {
-        case 0: ProcZero(c); break;
-        case 1: ProcCanal(c); break;
-        case 2: ProcType(c); break;
-        case 3: SendGroup3(c); break;
-        case 4: ProcTemp(c); break;
-        case 5: ProcTemp1(c); break;
-        case 6: ProcKoordTemp(c); break;
-        case 7: ProcPlot(c); break;
-        case 8: ProcPlotTemp(c); break;
-        default: break;
+        case 0:
+            ProcZero(c);
+            break;
+        case 1:
+            ProcCanal(c);
+            break;
+        case 2:
+            ProcType(c);
+            break;
+        case 3:
+            SendGroup3(c);
+            break;
+        case 4:
+            ProcTemp(c);
+            break;
+        case 5:
+            ProcTemp1(c);
+            break;
+        case 6:
+            ProcKoordTemp(c);
+            break;
+        case 7:
+            ProcPlot(c);
+            break;
+        case 8:
+            ProcPlotTemp(c);
+            break;
+        default:
+            break;
     }
 }
 
@@ -63,21 +98,39 @@ void AnalizRead(PollContext& c) {
     }
     // PollGroup is one past the group that was sent.
     switch (p.PollGroup) {
-        case 1: ProcZeroIn(c); break;
-        case 2: ProcCanalIn(c); break;
+        case 1:
+            ProcZeroIn(c);
+            break;
+        case 2:
+            ProcCanalIn(c);
+            break;
         case 3:
             ProcTypeIn(c);
             // Getting as far as the type step means the channel select went through, whatever the
             // type reply turned out to be.
             c.Table.GaugeLinkOk = 1;
             break;
-        case 4: DecodeGroup3(c); break;
-        case 5: ProcTempIn(c); break;
-        case 6: ProcTemp1In(c); break;
-        case 7: ProcKoordTempIn(c); break;
-        case 8: ProcPlotIn(c); break;
-        case 9: ProcPlotTempIn(c); break;
-        default: p.PollGroup = kGroupTankDone; break;
+        case 4:
+            DecodeGroup3(c);
+            break;
+        case 5:
+            ProcTempIn(c);
+            break;
+        case 6:
+            ProcTemp1In(c);
+            break;
+        case 7:
+            ProcKoordTempIn(c);
+            break;
+        case 8:
+            ProcPlotIn(c);
+            break;
+        case 9:
+            ProcPlotTempIn(c);
+            break;
+        default:
+            p.PollGroup = kGroupTankDone;
+            break;
     }
 }
 
