@@ -1,10 +1,332 @@
 #include "dialogs/nastroika.h"
 
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <optional>
+#include <vector>
+
+#include "app/ini_document.h"
+#include "app/settings_file.h"
+#include "dialogs/string_grid.h"
+
 namespace conv {
+namespace {
+
+constexpr int kSlaveDigits = 3;
+constexpr int kTankColumn = 0;
+constexpr int kAddressColumn = 1;
+
+const QRegularExpression& DigitsOnly() {
+    static const QRegularExpression re(QStringLiteral("^\\d{0,3}$"));
+    return re;
+}
+
+// A data row as numbers: its tank number and its channel address.
+struct GridRow {
+    int tank = 0;
+    int address = 0;
+};
+
+bool Whole(const QString& text, int& out) {
+    return ParseWholeNumber(text.toStdString(), out);
+}
+
+}  // namespace
+
+// ---- SlaveAddressEdit ----
+
+SlaveAddressEdit::SlaveAddressEdit(QWidget* parent) : QLineEdit(parent) {
+    setValidator(new QRegularExpressionValidator(DigitsOnly(), this));
+    // The three positions are filled in once the operator leaves the field, so that typing is
+    // never disturbed by zeros appearing under the cursor.
+    connect(this, &QLineEdit::editingFinished, this, [this] {
+        if (text() != Text()) setText(Text());
+    });
+}
+
+QString SlaveAddressEdit::Text() const {
+    const QString raw = text();
+    if (!DigitsOnly().match(raw).hasMatch()) return raw;
+    return raw.rightJustified(kSlaveDigits, QLatin1Char('0'));
+}
+
+void SlaveAddressEdit::SetText(const QString& text) {
+    setText(DigitsOnly().match(text).hasMatch() ? text.rightJustified(kSlaveDigits, u'0') : text);
+}
+
+void SlaveAddressEdit::focusInEvent(QFocusEvent* e) {
+    QLineEdit::focusInEvent(e);
+    // Whatever is typed replaces the whole address; deferred past the click that gave the focus.
+    QTimer::singleShot(0, this, &QLineEdit::selectAll);
+}
+
+// ---- TF_Nastroika ----
 
 TF_Nastroika::TF_Nastroika(Converter& conv, AppServices& services, QWidget* parent)
     : Form(conv, services, parent) {
     setWindowTitle(QStringLiteral("Настройка каналов датчиковой аппаратуры"));
+
+    StringGrid1 = new StringGrid(2, 2, this);
+    StringGrid1->setColumnWidth(kTankColumn, 64);
+    StringGrid1->setColumnWidth(kAddressColumn, 93);
+    StringGrid1->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    StringGrid1->setTabKeyNavigation(true);
+    StringGrid1->setEditTriggers(QAbstractItemView::DoubleClicked |
+                                 QAbstractItemView::EditKeyPressed |
+                                 QAbstractItemView::AnyKeyPressed);
+    StringGrid1->setMinimumWidth(64 + 93 + 24);
+    WriteHeader();
+    // A cell counts as selected when the operator picks it: a click, or a move from a cell
+    // already picked. The current cell that the view sets by itself when it takes the focus is
+    // no choice, so nothing is selected until the operator chooses (and "Убрать" does nothing).
+    connect(StringGrid1, &QTableWidget::cellPressed, this,
+            [this](int row, int col) { StringGrid1SelectCell(col, row + 1); });
+    connect(StringGrid1, &QTableWidget::currentCellChanged, this,
+            [this](int row, int col, int previousRow, int) {
+                if (row >= 0 && previousRow >= 0) StringGrid1SelectCell(col, row + 1);
+            });
+
+    PopupMenu1 = new QMenu(this);
+    N1 = PopupMenu1->addAction(QStringLiteral("Добавить"));
+    N2 = PopupMenu1->addAction(QStringLiteral("Убрать"));
+    connect(N1, &QAction::triggered, this, &TF_Nastroika::N1Click);
+    connect(N2, &QAction::triggered, this, &TF_Nastroika::N2Click);
+    StringGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(StringGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        PopupMenu1->popup(StringGrid1->viewport()->mapToGlobal(p));
+    });
+
+    sMaskEdit1 = new SlaveAddressEdit(this);
+    sMaskEdit1->setFixedWidth(48);
+    sMaskEdit1->SetText(QStringLiteral("80"));
+    sLabel4 = new QLabel(QStringLiteral("0x50"), this);
+    connect(sMaskEdit1, &QLineEdit::textChanged, this, &TF_Nastroika::sMaskEdit1Change);
+
+    auto* hintSlave = new QLabel(QStringLiteral("Адреса Slave          0-255"), this);
+    auto* hintChannels = new QLabel(QStringLiteral("Адреса каналов   0-15."), this);
+    for (QLabel* hint : {hintSlave, hintChannels}) {
+        hint->setStyleSheet(QStringLiteral("color: red;"));
+        hint->setTextFormat(Qt::PlainText);
+    }
+
+    sButton1 = new QPushButton(QStringLiteral("&Сохранить"), this);
+    sButton2 = new QPushButton(QStringLiteral("&Выход"), this);
+    sButton1->setAutoDefault(false);
+    sButton2->setAutoDefault(false);
+    connect(sButton1, &QPushButton::clicked, this, &TF_Nastroika::sButton1Click);
+    connect(sButton2, &QPushButton::clicked, this, &TF_Nastroika::sButton2Click);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(new QLabel(QStringLiteral("Адрес SLAVE"), this), 0, 0, 1, 2);
+    fields->addWidget(sMaskEdit1, 1, 0);
+    fields->addWidget(new QLabel(QStringLiteral("DEC"), this), 1, 1);
+    fields->addWidget(sLabel4, 2, 0);
+    fields->addWidget(new QLabel(QStringLiteral("HEX"), this), 2, 1);
+
+    auto* side = new QVBoxLayout;
+    side->addLayout(fields);
+    side->addSpacing(12);
+    side->addWidget(hintSlave);
+    side->addWidget(hintChannels);
+    side->addStretch();
+    side->addWidget(sButton1);
+    side->addWidget(sButton2);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(StringGrid1, 1);
+    layout->addLayout(side);
+    resize(420, 360);
+    CentreOnScreen();
+}
+
+TF_Nastroika::~TF_Nastroika() = default;
+
+SettingsFile& TF_Nastroika::Settings() {
+    if (!settings_) settings_ = std::make_unique<SettingsFile>(services_.SettingsPath());
+    return *settings_;
+}
+
+void TF_Nastroika::WriteHeader() {
+    StringGrid1->SetCell(kTankColumn, 0, QStringLiteral("N п/п"));
+    StringGrid1->SetCell(kAddressColumn, 0, QStringLiteral("Адрес канала"));
+}
+
+// Data rows 1, 2, ... with the configured tanks in ascending number. A table with more
+// configured tanks than the grid has rows gets the rows it needs: every tank that is polled is
+// shown, and Save and Remove, which apply the grid, never act on a tank the operator cannot see.
+void TF_Nastroika::ListConfiguredTanks() {
+    int configured = 0;
+    for (const TankEntry& t : conv_.Table.Tanks) configured += t.Configured == 1;
+    if (StringGrid1->RowCount() < configured + 1) StringGrid1->SetRowCount(configured + 1);
+    StringGrid1->ClearCells();
+    WriteHeader();
+    int row = 1;
+    for (int n = 1; n <= kTankCount; ++n) {
+        const TankEntry& t = conv_.Table.Tank(n);
+        if (t.Configured != 1) continue;
+        StringGrid1->SetCell(kTankColumn, row, QString::number(n));
+        StringGrid1->SetCell(kAddressColumn, row, QString::number(t.ChannelAddress));
+        ++row;
+    }
+}
+
+void TF_Nastroika::FormShow() {
+    settings_ = std::make_unique<SettingsFile>(services_.SettingsPath());
+    SettingsFile& f = *settings_;
+    TankTable& table = conv_.Table;
+    int counted = 0;
+    // Opening, the slave address and the tanks are one block: a refused write or a value that is
+    // not a number ends it quietly, and the grid shows the table as it then stands.
+    [&] {
+        if (!f.Exists() && !f.WriteString(ini::kTanks, "1", "1")) return;
+        sMaskEdit1->SetText(QString::number(table.SlaveAddress));
+        for (int n = 1; n <= kTankCount; ++n) {
+            TankEntry& t = table.Tank(n);
+            const std::string text =
+                f.ReadString(ini::kTanks, std::to_string(n), ini::kTankDefault);
+            if (text == ini::kTankDefault) {
+                t.Configured = 0;
+                t.ChannelAddress = 0;
+                continue;
+            }
+            int address = 0;
+            if (!ParseWholeNumber(text, address)) return;
+            t.ChannelAddress = address;
+            t.Configured = 1;
+            ++counted;
+        }
+    }();
+    StringGrid1->SetRowCount(counted + 1);
+    ListConfiguredTanks();
+}
+
+void TF_Nastroika::FormClose() {
+    settings_.reset();
+}
+
+void TF_Nastroika::FillGrid() {
+    ListConfiguredTanks();
+}
+
+void TF_Nastroika::N1Click() {
+    StringGrid1->SetRowCount(StringGrid1->RowCount() + 1);
+}
+
+void TF_Nastroika::StringGrid1SelectCell(int /*col*/, int row) {
+    selectedRow_ = row;
+}
+
+void TF_Nastroika::N2Click() {
+    if (selectedRow_ == 0) return;
+    StringGrid& g = *StringGrid1;
+    if (g.Cell(kTankColumn, selectedRow_).isEmpty()) {
+        // A row that was added and never filled: drop it, and with it every unapplied edit.
+        g.DeleteLastRow();
+        FillGrid();
+        return;
+    }
+    // Remove's own check: tanks 1..64, addresses 0..64. Its message names 0-255 as it always has.
+    std::vector<GridRow> rows;
+    for (int r = 1; r < g.RowCount(); ++r) {
+        GridRow row;
+        if (!Whole(g.Cell(kTankColumn, r), row.tank) ||
+            !Whole(g.Cell(kAddressColumn, r), row.address) || row.tank < 1 ||
+            row.tank > kTankCount || row.address < 0 || row.address > 64) {
+            services_.boxes->Show("Проверьте правильность введенных данных!(0-255)", kAppTitle);
+            return;
+        }
+        rows.push_back(row);
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        TankEntry& t = conv_.Table.Tank(rows[i].tank);
+        const bool removed = static_cast<int>(i) + 1 == selectedRow_;
+        t.Configured = removed ? 0 : 1;
+        t.ChannelAddress = removed ? 0 : rows[i].address;
+    }
+    g.DeleteLastRow();
+    FillGrid();
+}
+
+bool TF_Nastroika::ApplySlaveAddress(const QString& text) {
+    int value = 0;
+    if (!Whole(text, value)) {
+        services_.boxes->Show("'" + text.toStdString() + "' is not a valid integer value",
+                              kAppTitle);
+        return false;
+    }
+    conv_.Table.SlaveAddress = value;
+    return true;
+}
+
+void TF_Nastroika::sMaskEdit1Change() {
+    if (!ApplySlaveAddress(sMaskEdit1->Text())) return;
+    sLabel4->setText(QStringLiteral("0x") +
+                     QString::number(static_cast<uint32_t>(conv_.Table.SlaveAddress), 16));
+}
+
+void TF_Nastroika::sButton1Click() {
+    SettingsFile& f = Settings();
+    // The slave address is saved before, and whatever, the grid's checks say.
+    const QString slave = sMaskEdit1->Text();
+    if (!f.WriteString(ini::kSlave, ini::kSlaveAddress, slave.toStdString())) {
+        ReportWriteError(*services_.boxes, f);
+        return;
+    }
+    if (!ApplySlaveAddress(slave)) return;
+
+    const StringGrid& g = *StringGrid1;
+    std::vector<GridRow> rows;
+    for (int r = 1; r < g.RowCount(); ++r) {
+        GridRow row;
+        if (!Whole(g.Cell(kTankColumn, r), row.tank) ||
+            !Whole(g.Cell(kAddressColumn, r), row.address) || row.tank < 1 || row.tank > 16 ||
+            row.address < 0 || row.address > 15) {
+            services_.boxes->Show("Проверьте правильность введенных данных!(0-15)", kAppTitle);
+            return;
+        }
+        rows.push_back(row);
+    }
+    const auto repeated = [&rows](int GridRow::*field) {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            for (size_t j = i + 1; j < rows.size(); ++j) {
+                if (rows[i].*field == rows[j].*field) return true;
+            }
+        }
+        return false;
+    };
+    if (repeated(&GridRow::tank)) {
+        services_.boxes->Show("Номера резервуаров повторяются!", kAppTitle);
+        return;
+    }
+    if (repeated(&GridRow::address)) {
+        services_.boxes->Show("Адреса резервуаров повторяются!", kAppTitle);
+        return;
+    }
+
+    for (int n = 1; n <= kTankCount; ++n) {
+        if (!f.DeleteKey(ini::kTanks, std::to_string(n))) {
+            ReportWriteError(*services_.boxes, f);
+            return;
+        }
+    }
+    for (const GridRow& row : rows) {
+        TankEntry& t = conv_.Table.Tank(row.tank);
+        t.Configured = 1;
+        t.ChannelAddress = row.address;
+        // The numbers, not the cells' texts: a tank typed as "07" must be found again as key "7".
+        if (!f.WriteString(ini::kTanks, std::to_string(row.tank), std::to_string(row.address))) {
+            ReportWriteError(*services_.boxes, f);
+            return;
+        }
+    }
+    services_.boxes->Show("Информация зафиксирована!", kAppTitle);
 }
 
 }  // namespace conv

@@ -1,0 +1,331 @@
+// Channel address setup dialog, driven through its handlers against a temporary settings file.
+#include "dialogs/nastroika.h"
+
+#include <QLabel>
+#include <QTest>
+
+#include "app/ini_document.h"
+#include "dialogs/string_grid.h"
+#include "gui/dialog_env.h"
+#include "support/scripted_ui_qt.h"
+
+using namespace conv;
+
+namespace {
+
+const char* const kRange15 = "Проверьте правильность введенных данных!(0-15)";
+const char* const kRange255 = "Проверьте правильность введенных данных!(0-255)";
+const char* const kRecorded = "Информация зафиксирована!";
+
+// The grid's data rows as "tank:address" texts.
+QStringList Rows(const StringGrid& g) {
+    QStringList out;
+    for (int r = 1; r < g.RowCount(); ++r) out << g.Cell(0, r) + ":" + g.Cell(1, r);
+    return out;
+}
+
+void Configure(TankTable& t, int tank, int address) {
+    t.Tank(tank).Configured = 1;
+    t.Tank(tank).ChannelAddress = address;
+}
+
+void SetRow(StringGrid& g, int row, const QString& tank, const QString& address) {
+    g.SetCell(0, row, tank);
+    g.SetCell(1, row, address);
+}
+
+// Clicks the number cell of a data row.
+void Select(TF_Nastroika& d, int row) {
+    QTableWidget& g = *d.StringGrid1;
+    QTest::mouseClick(g.viewport(), Qt::LeftButton, {},
+                      g.visualRect(g.model()->index(row - 1, 0)).center());
+}
+
+}  // namespace
+
+class NastroikaTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        env = std::make_unique<test::DialogEnv>();
+        env->conv.Table.SlaveAddress = 80;
+        dlg = std::make_unique<TF_Nastroika>(env->conv, env->services);
+    }
+    void cleanup() {
+        dlg.reset();
+        env.reset();
+    }
+
+    void showingWithoutFileWritesTankOneOnAddressOne() {
+        dlg->show();
+        QCOMPARE(env->Read("Резервуар", "1"), std::string("1"));
+        QCOMPARE(Rows(*dlg->StringGrid1), QStringList{"1:1"});
+        QCOMPARE(dlg->StringGrid1->Cell(0, 0), QString("N п/п"));
+        QCOMPARE(dlg->StringGrid1->Cell(1, 0), QString("Адрес канала"));
+        QCOMPARE(env->conv.Table.Tank(1).Configured, 1);
+        QCOMPARE(env->conv.Table.Tank(1).ChannelAddress, 1);
+        QCOMPARE(dlg->sMaskEdit1->text(), QString("080"));
+        QCOMPARE(dlg->sLabel4->text(), QString("0x50"));
+        QVERIFY(env->boxes.shown.empty());
+    }
+
+    // Each opening replaces the table's configuration with the file's; a value that is not a
+    // number ends the reading there, quietly, and what memory holds after it stays listed.
+    void showingReplacesTheConfigurationFromTheFile() {
+        env->Write("Резервуар", "3", "5");
+        env->Write("Резервуар", "9", "12");
+        env->Write("Резервуар", "12", "x1");
+        env->Write("Резервуар", "20", "4");
+        TankTable& t = env->conv.Table;
+        Configure(t, 1, 7);   // not in the file: dropped
+        Configure(t, 30, 2);  // after the bad value: kept as it was
+        t.SlaveAddress = 171;
+        dlg->show();
+        QCOMPARE(t.Tank(1).Configured, 0);
+        QCOMPARE(t.Tank(1).ChannelAddress, 0);
+        QCOMPARE(t.Tank(20).Configured, 0);
+        QCOMPARE(Rows(*dlg->StringGrid1), (QStringList{"3:5", "9:12", "30:2"}));
+        QCOMPARE(dlg->sMaskEdit1->text(), QString("171"));
+        QCOMPARE(dlg->sLabel4->text(), QString("0xab"));
+        QVERIFY(env->boxes.shown.empty());
+    }
+
+    void addThenRemoveAnEmptyRowDropsTheLastRowAndUnsavedEdits() {
+        env->Write("Резервуар", "2", "4");
+        dlg->show();
+        dlg->N1Click();
+        QCOMPARE(Rows(*dlg->StringGrid1), (QStringList{"2:4", ":"}));
+        dlg->StringGrid1->SetCell(1, 1, "9");  // an edit that was never applied
+        Select(*dlg, 1);
+        QCOMPARE(dlg->SelectedRow(), 1);
+        QTest::keyClick(dlg->StringGrid1, Qt::Key_Down);
+        QCOMPARE(dlg->SelectedRow(), 2);
+        dlg->N2Click();
+        QCOMPARE(Rows(*dlg->StringGrid1), QStringList{"2:4"});
+        QCOMPARE(env->conv.Table.Tank(2).ChannelAddress, 4);
+        QVERIFY(env->boxes.shown.empty());
+    }
+
+    // Remove applies the whole grid at once: the selected row's tank goes, every other row's
+    // edit takes effect; the file stays as it was.
+    void removeUnconfiguresTheSelectedTankAndAppliesTheOthers() {
+        env->Write("Резервуар", "2", "4");
+        env->Write("Резервуар", "5", "6");
+        env->Write("Резервуар", "8", "1");
+        dlg->show();
+        StringGrid& g = *dlg->StringGrid1;
+        g.SetCell(1, 3, "3");      // tank 8 moves to address 3
+        SetRow(g, 1, "17", "64");  // Remove's check takes tank 17 and address 64
+        Select(*dlg, 2);
+        dlg->N2Click();
+        TankTable& t = env->conv.Table;
+        QCOMPARE(t.Tank(5).Configured, 0);
+        QCOMPARE(t.Tank(5).ChannelAddress, 0);
+        QCOMPARE(t.Tank(8).ChannelAddress, 3);
+        QCOMPARE(t.Tank(17).Configured, 1);
+        QCOMPARE(t.Tank(2).Configured, 1);  // still configured: Remove never clears unlisted
+        QCOMPARE(Rows(g), (QStringList{"2:4", "8:3", "17:64"}));
+        QCOMPARE(env->Read("Резервуар", "5"), std::string("6"));
+    }
+
+    void removeChecksEveryRowWithItsOwnMessage() {
+        env->Write("Резервуар", "2", "4");
+        env->Write("Резервуар", "5", "6");
+        dlg->show();
+        StringGrid& g = *dlg->StringGrid1;
+        g.SetCell(1, 1, "65");
+        Select(*dlg, 2);
+        dlg->N2Click();
+        QCOMPARE(env->boxes.Texts(), std::vector<std::string>{kRange255});
+        QCOMPARE(env->conv.Table.Tank(5).Configured, 1);
+        QCOMPARE(env->conv.Table.Tank(2).ChannelAddress, 4);
+        QCOMPARE(g.RowCount(), 3);
+
+        for (const char* bad : {"0", "65", "x", ""}) {
+            env->boxes.shown.clear();
+            SetRow(g, 1, bad, "4");
+            dlg->N2Click();
+            QCOMPARE(env->boxes.Texts(), std::vector<std::string>{kRange255});
+        }
+    }
+
+    void removeWithNothingSelectedDoesNothing() {
+        env->Write("Резервуар", "2", "4");
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+        dlg->StringGrid1->setFocus(Qt::TabFocusReason);  // the view makes a cell current
+        QCOMPARE(dlg->SelectedRow(), 0);
+        dlg->N2Click();
+        QCOMPARE(Rows(*dlg->StringGrid1), QStringList{"2:4"});
+        QCOMPARE(env->conv.Table.Tank(2).Configured, 1);
+    }
+
+    // The slave address is saved before the grid is checked, whatever the checks say.
+    void saveChecksTheGridInOrderAfterSavingTheSlaveAddress() {
+        env->Write("Резервуар", "1", "0");
+        dlg->show();
+        StringGrid& g = *dlg->StringGrid1;
+        dlg->N1Click();  // left empty
+        dlg->sButton1Click();
+        QCOMPARE(env->boxes.Texts(), std::vector<std::string>{kRange15});
+        QCOMPARE(env->Read("SLAVE", "Адрес"), std::string("080"));
+
+        struct Case {
+            QString tank2, address2, expected;
+        };
+        const Case cases[] = {
+            {"17", "2", kRange15},  // Remove would take 17; Save stops at 16
+            {"2", "16", kRange15},
+            {"2", "-1", kRange15},
+            {"0", "2", kRange15},
+            {"1", "0", "Номера резервуаров повторяются!"},  // both repeated: tank first
+            {"01", "2", "Номера резервуаров повторяются!"},
+            {"2", "0", "Адреса резервуаров повторяются!"},
+        };
+        for (const Case& c : cases) {
+            env->boxes.shown.clear();
+            SetRow(g, 2, c.tank2, c.address2);
+            dlg->sButton1Click();
+            QCOMPARE(env->boxes.Texts(), std::vector<std::string>{c.expected.toStdString()});
+            QCOMPARE(env->Read("Резервуар", "1"), std::string("0"));  // nothing of the grid saved
+        }
+        env->boxes.shown.clear();
+        SetRow(g, 2, "16", "15");
+        dlg->sButton1Click();
+        QCOMPARE(env->boxes.Texts(), std::vector<std::string>{kRecorded});
+        QCOMPARE(env->Read("Резервуар", "16"), std::string("15"));
+    }
+
+    // Keys and values are the numbers the cells stand for, so that the next start finds them.
+    void saveWritesWholeNumbersAndReplacesTheSection() {
+        env->Write("Резервуар", "1", "0");
+        env->Write("Резервуар", "40", "3");
+        dlg->show();
+        StringGrid& g = *dlg->StringGrid1;
+        dlg->N1Click();
+        SetRow(g, 1, "07", "03");
+        SetRow(g, 2, " 12", "5");
+        g.SetCell(1, 3, "1");
+        g.SetCell(0, 3, "40");  // 40 is beyond Save's limit
+        dlg->sButton1Click();
+        QCOMPARE(env->boxes.Texts(), std::vector<std::string>{kRange15});
+        g.SetCell(0, 3, "9");
+        env->boxes.shown.clear();
+        dlg->sButton1Click();
+        QCOMPARE(env->boxes.Texts(), std::vector<std::string>{kRecorded});
+
+        QCOMPARE(env->Read("Резервуар", "7"), std::string("3"));
+        QCOMPARE(env->Read("Резервуар", "07"), std::string("<absent>"));
+        QCOMPARE(env->Read("Резервуар", "12"), std::string("5"));
+        QCOMPARE(env->Read("Резервуар", "9"), std::string("1"));
+        QCOMPARE(env->Read("Резервуар", "1"), std::string("<absent>"));
+        QCOMPARE(env->Read("Резервуар", "40"), std::string("<absent>"));
+        // Saving sets flags, it never clears them: tank 1 and 40 stay polled until reopening.
+        QCOMPARE(env->conv.Table.Tank(7).ChannelAddress, 3);
+        QCOMPARE(env->conv.Table.Tank(1).Configured, 1);
+        QCOMPARE(env->conv.Table.Tank(40).Configured, 1);
+
+        dlg->close();
+        dlg->show();
+        QCOMPARE(Rows(g), (QStringList{"7:3", "9:1", "12:5"}));
+        QCOMPARE(env->conv.Table.Tank(1).Configured, 0);
+    }
+
+    void saveWithNoRowsDeletesEveryTankKey() {
+        for (int n = 1; n <= 64; n += 9) env->Write("Резервуар", std::to_string(n), "1");
+        dlg->show();
+        while (dlg->StringGrid1->RowCount() > 1) dlg->StringGrid1->DeleteLastRow();
+        dlg->sButton1Click();
+        QCOMPARE(env->boxes.Texts(), std::vector<std::string>{kRecorded});
+        for (int n = 1; n <= 64; ++n) {
+            QCOMPARE(env->Read("Резервуар", std::to_string(n)), std::string("<absent>"));
+        }
+        QCOMPARE(env->conv.Table.Tank(10).Configured, 1);
+    }
+
+    // A refused write is reported and ends the Save: nothing after it is applied or shown.
+    void saveOnAReadOnlyFileStopsAtTheFirstWrite() {
+        env->Write("Резервуар", "1", "0");
+        dlg->show();
+        SetRow(*dlg->StringGrid1, 1, "3", "4");
+        env->MakeReadOnly();
+        dlg->sButton1Click();
+        QCOMPARE(env->boxes.shown.size(), size_t(1));
+        QVERIFY(env->boxes.shown[0].text.rfind("Ошибка записи в файл настроек", 0) == 0);
+        QCOMPARE(env->conv.Table.Tank(3).Configured, 0);
+        QCOMPARE(env->Read("Резервуар", "1"), std::string("0"));
+        QCOMPARE(env->Read("SLAVE", "Адрес"), std::string("<absent>"));
+    }
+
+    // Typed digits fill the three positions from the right: 80 is 080, never 800 or 8.
+    void typingTheSlaveAddressAppliesItAtOnce() {
+        dlg->show();
+        SlaveAddressEdit& e = *dlg->sMaskEdit1;
+        e.selectAll();
+        QTest::keyClicks(&e, "300");
+        QCOMPARE(env->conv.Table.SlaveAddress, 300);
+        QCOMPARE(dlg->sLabel4->text(), QString("0x12c"));
+        QCOMPARE(env->conv.Table.SlaveAddress & 0xFF, 44);
+
+        e.selectAll();
+        QTest::keyClicks(&e, "80");
+        QCOMPARE(env->conv.Table.SlaveAddress, 80);
+        QCOMPARE(e.Text(), QString("080"));
+        QTest::keyClick(&e, Qt::Key_Return);  // leaving the field shows all three positions
+        QCOMPARE(e.text(), QString("080"));
+        QTest::keyClicks(&e, "1");  // no fourth digit
+        QTest::keyClick(&e, Qt::Key_Home);
+        QTest::keyClicks(&e, "7x");
+        QCOMPARE(e.text(), QString("080"));
+        QCOMPARE(env->conv.Table.SlaveAddress, 80);
+
+        e.selectAll();
+        QTest::keyClick(&e, Qt::Key_Delete);
+        QCOMPARE(e.Text(), QString("000"));
+        QCOMPARE(env->conv.Table.SlaveAddress, 0);
+
+        e.selectAll();
+        QTest::keyClicks(&e, "7");
+        dlg->sButton1Click();  // no grid row can stop the slave address
+        QCOMPARE(env->Read("SLAVE", "Адрес"), std::string("007"));
+        int back = -1;
+        QVERIFY(ParseWholeNumber(env->Read("SLAVE", "Адрес"), back));
+        QCOMPARE(back, 7);
+    }
+
+    void anUnconvertibleSlaveTextKeepsTheAddress() {
+        dlg->show();
+        env->conv.Table.SlaveAddress = 80;
+        dlg->sMaskEdit1->setText("1a");  // only a program can put this there
+        QCOMPARE(env->conv.Table.SlaveAddress, 80);
+        QCOMPARE(dlg->sLabel4->text(), QString("0x50"));
+        QCOMPARE(env->boxes.shown.size(), size_t(1));
+        env->boxes.shown.clear();
+        dlg->sButton1Click();
+        QCOMPARE(env->boxes.shown.size(), size_t(1));  // the conversion error, not "recorded"
+        QVERIFY(env->boxes.shown[0].text != kRecorded);
+        QCOMPARE(env->conv.Table.SlaveAddress, 80);
+    }
+
+    // The selected row and the table outlive a showing; closing saves nothing.
+    void closingKeepsAppliedEditsAndSavesNothing() {
+        env->Write("Резервуар", "2", "4");
+        dlg->show();
+        dlg->sMaskEdit1->selectAll();
+        QTest::keyClicks(dlg->sMaskEdit1, "12");
+        Select(*dlg, 1);
+        dlg->sButton2Click();
+        QVERIFY(!dlg->isVisible());
+        QCOMPARE(env->conv.Table.SlaveAddress, 12);
+        QCOMPARE(env->Read("SLAVE", "Адрес"), std::string("<absent>"));
+        QCOMPARE(dlg->SelectedRow(), 1);
+    }
+
+  private:
+    std::unique_ptr<test::DialogEnv> env;
+    std::unique_ptr<TF_Nastroika> dlg;
+};
+
+QTEST_MAIN(NastroikaTest)
+#include "nastroika_test.moc"
