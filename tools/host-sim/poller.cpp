@@ -1,5 +1,6 @@
 #include "poller.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "report.h"
@@ -45,14 +46,25 @@ std::string WallClock() {
     return buf;
 }
 
-void Keep(ChannelView& cv, const Value& v) {
-    for (Value& old : cv.values) {
-        if (old.name == v.name) {
-            old = v;
+void Keep(ChannelView& cv, uint8_t cmd, const Value& v) {
+    for (Cell& old : cv.cells) {
+        if (old.value.name == v.name) {
+            old = {cmd, v};
             return;
         }
     }
-    cv.values.push_back(v);
+    cv.cells.push_back({cmd, v});
+}
+
+// Where a request's values go in the table: configuration, main values, pressures, density
+// probes, temperature points, gas sensors. The requests interleave them by group select.
+int TableRank(uint8_t cmd) {
+    static constexpr uint8_t kOrder[] = {0xD2, 0xDC, 0xD4, 0xD7, 0xD5, 0xD8,
+                                         0xD6, 0xD3, 0xDB, 0xDE, 0xDF};
+    for (size_t i = 0; i < sizeof kOrder; ++i) {
+        if (kOrder[i] == cmd) return static_cast<int>(i);
+    }
+    return -1;  // 1.4 requests keep the order they were sent in, ahead of everything
 }
 
 std::string RequestLabel(const Exchange& ex) {
@@ -136,7 +148,11 @@ Exchange Poller::Ask(uint8_t cmd, ChannelView* into, PassView& view) {
     }
     if (!r.WellFormed()) {
         std::string text = where + ":";
-        for (const Problem& p : r.problems) text += " " + p.text + ";";
+        const char* sep = " ";
+        for (const Problem& p : r.problems) {
+            text += sep + p.text;
+            sep = "; ";
+        }
         if (r.Answered()) text += " [" + HexBytes(r.bytes) + "]";
         view.problems.push_back(text);
         if (into) into->notes.push_back(where + ": " + (r.Answered() ? "malformed" : "no reply"));
@@ -151,7 +167,7 @@ Exchange Poller::Ask(uint8_t cmd, ChannelView* into, PassView& view) {
         return ex;
     }
     if (into) {
-        for (const Value& v : r.values) Keep(*into, v);
+        for (const Value& v : r.values) Keep(*into, r.cmd, v);
     }
     return ex;
 }
@@ -217,26 +233,32 @@ std::string RenderTable(const PassView& view) {
         out += "ch " + std::to_string(cv.channel);
         if (cv.cfg >= 0) {
             out += "  cfg 0x" + Hex2(static_cast<unsigned>(cv.cfg));
-            if (view.flavour != Flavour::V14) {
+            if (cv.cfg == 0) {
+                out += "  not in the configuration table";
+            } else if (view.flavour != Flavour::V14) {
                 out += std::string("  ") + TypeName(cv.cfg & 0x7F) +
                        ((cv.cfg & 0x80) ? "" : ", gauge reports an error");
             }
         }
         out += "\n";
+        std::vector<Cell> cells = cv.cells;
+        std::stable_sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) {
+            return TableRank(a.cmd) < TableRank(b.cmd);
+        });
+        // Each kind of value starts a row of its own.
         int column = 0;
-        for (const Value& v : cv.values) {
-            std::string cell = HumanValue(v);
-            if (column == 0) out += "  ";
-            const int pad = kCellWidth - DisplayWidth(cell);
-            out += cell;
-            if (++column == kCellsPerRow) {
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const std::string text = HumanValue(cells[i].value);
+            const bool rowEnd = ++column == kCellsPerRow || i + 1 == cells.size() ||
+                                TableRank(cells[i + 1].cmd) != TableRank(cells[i].cmd);
+            out += (column == 1 ? "  " : "") + text;
+            if (rowEnd) {
                 out += "\n";
                 column = 0;
             } else {
-                out += std::string(pad > 1 ? pad : 1, ' ');
+                out += std::string(std::max(1, kCellWidth - DisplayWidth(text)), ' ');
             }
         }
-        if (column != 0) out += "\n";
         for (const std::string& note : cv.notes) out += "  - " + note + "\n";
     }
     if (!view.problems.empty()) {

@@ -22,10 +22,15 @@ std::vector<uint8_t> ChannelPlan(int channel, int type, Flavour flavour);
 std::vector<int> ChannelsToPoll(const std::vector<uint8_t>& configBytes,
                                 const std::vector<int>& forced);
 
+struct Cell {
+    uint8_t cmd = 0;  // the request that brought the value
+    Value value;
+};
+
 struct ChannelView {
     int channel = 0;
     int cfg = -1;  // its byte of the configuration table; -1 when the table was not read
-    std::vector<Value> values;
+    std::vector<Cell> cells;
     std::vector<std::string> notes;  // error answers and skipped requests
 };
 

@@ -247,13 +247,14 @@ void ReadPressures(BodyReader& in) {
     for (int g = 1; g <= 9; ++g) in.Group(g, Numbered("p", g), Unit::None, 10);
 }
 
-void ReadGas(BodyReader& in, bool alarms) {
+void ReadGas(BodyReader& in, Reply& r, bool alarms) {
     for (int k = 1; k <= kGasSensors; ++k) {
         if (alarms) {
             in.Group(k, Numbered("gas", k, "_alarm"), Unit::Code, 1);
         } else {
             in.Group(k, Numbered("gas", k), Unit::Percent, 10);
         }
+        r.values.back().st2IsKind = true;
     }
     in.ExpectEmptyGroups(kGasSensors + 1, 9, 1);
 }
@@ -358,10 +359,10 @@ void ReadBody(Reply& r, std::span<const uint8_t> body) {
             ReadPressures(in);
             break;
         case Layout::GasValues:
-            ReadGas(in, false);
+            ReadGas(in, r, false);
             break;
         case Layout::GasAlarms:
-            ReadGas(in, true);
+            ReadGas(in, r, true);
             break;
         case Layout::GasKinds:
             ReadGasKinds(in);
@@ -572,7 +573,12 @@ std::string FormatScaled(const Value& v) {
 }
 
 std::string StatusCodesText(const Value& v) {
-    if (!v.hasStatus || (v.st1 == 0 && v.st2 == 0)) return "";
+    if (!v.hasStatus) return "";
+    if (v.st2IsKind) {
+        std::string s = v.st1 == 1 ? "not fitted, " : v.st1 ? "st " + Hex2(v.st1) + ", " : "";
+        return s + "kind " + std::to_string(v.st2);
+    }
+    if (v.st1 == 0 && v.st2 == 0) return "";
     if (v.st1 == 1 && v.st2 == 0) return "not fitted";
     return "st " + Hex2(v.st1) + "/" + Hex2(v.st2);
 }

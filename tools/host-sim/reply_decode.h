@@ -74,7 +74,8 @@ struct Value {
     int64_t raw = 0;  // the integer as sent
     int divisor = 1;  // raw / divisor is the value in `unit` (1, 2 or 10)
     Unit unit = Unit::None;
-    int channel = -1;  // for the configuration tables: the address this byte describes
+    int channel = -1;        // for the configuration tables: the address this byte describes
+    bool st2IsKind = false;  // gas sensors: the second code names the sensor kind, not a fault
 };
 
 struct Problem {
@@ -105,7 +106,7 @@ uint8_t Xor(std::span<const uint8_t> bytes);
 
 // "1234.6", "-0.5", "12": raw / divisor with as many decimals as the divisor needs.
 std::string FormatScaled(const Value& v);
-// "not fitted", "st 38/00" or "" when both codes are 0.
+// "not fitted", "st 38/00", "kind 2" (gas sensors) or "" when the codes say nothing.
 std::string StatusCodesText(const Value& v);
 std::string HexBytes(std::span<const uint8_t> bytes, const char* separator = " ");
 

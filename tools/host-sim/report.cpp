@@ -20,6 +20,21 @@ std::string ProblemCodes(const Reply& r) {
     return s;
 }
 
+bool ActsOnChannel(uint8_t cmd) {
+    switch (Describe(cmd).layout) {
+        case Layout::Ack:
+            return (cmd >> 4) == 0xC;
+        case Layout::Identity:
+        case Layout::LinkCheck:
+        case Layout::ConfigTable:
+        case Layout::NotServed:
+        case Layout::Rejected:
+            return false;
+        default:
+            return true;
+    }
+}
+
 }  // namespace
 
 std::string Verdict(const Exchange& ex) {
@@ -40,7 +55,7 @@ std::string HumanValue(const Value& v) {
 std::string HumanLine(const Exchange& ex, int timeoutMs) {
     const Reply& r = ex.reply;
     std::string s = Hex(r.cmd, true) + " " + Describe(r.cmd).title;
-    if (ex.channel >= 0) s += ", ch " + std::to_string(ex.channel);
+    if (ex.channel >= 0 && ActsOnChannel(r.cmd)) s += ", ch " + std::to_string(ex.channel);
     if (r.block >= 0 && (r.cmd == 0xD3 || r.cmd == 0xD5 || r.cmd == 0xD6)) {
         s += ", block " + std::to_string(r.block);
     }
@@ -51,8 +66,11 @@ std::string HumanLine(const Exchange& ex, int timeoutMs) {
     s += " -> " + HexBytes(r.bytes);
     if (r.bytes.size() > 1) s += " (" + std::to_string(r.bytes.size()) + " bytes)";
     if (!r.WellFormed()) {
-        s += " | BAD:";
-        for (const Problem& p : r.problems) s += " " + p.text + ";";
+        const char* sep = " | BAD: ";
+        for (const Problem& p : r.problems) {
+            s += sep + p.text;
+            sep = "; ";
+        }
         return s;
     }
     if (r.Status() != kStatusOk) {
