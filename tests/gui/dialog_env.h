@@ -34,6 +34,9 @@ struct DialogEnv {
         };
     }
 
+    FakePort& ModbusPort() { return static_cast<FakePort&>(*conv.ModbusPort); }
+    FakePort& VeltPort() { return static_cast<FakePort&>(*conv.VeltPort); }
+
     std::string IniPath() const { return services.SettingsPath(); }
     SettingsFile Ini() const { return SettingsFile(IniPath()); }
     std::string Read(const std::string& section, const std::string& key) const {

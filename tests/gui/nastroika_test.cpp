@@ -7,6 +7,7 @@
 #include "app/ini_document.h"
 #include "dialogs/string_grid.h"
 #include "gui/dialog_env.h"
+#include "modbus/poll.h"
 #include "support/scripted_ui_qt.h"
 
 using namespace conv;
@@ -266,7 +267,16 @@ class NastroikaTest : public QObject {
         QTest::keyClicks(&e, "300");
         QCOMPARE(env->conv.Table.SlaveAddress, 300);
         QCOMPARE(dlg->sLabel4->text(), QString("0x12c"));
-        QCOMPARE(env->conv.Table.SlaveAddress & 0xFF, 44);
+        // The poll's next request to the gauge carries the low byte, 44.
+        Converter& c = env->conv;
+        c.Poll.CycleState = kCycleRunning;
+        c.Poll.PollChannel = 0;  // tank 1, from the file the showing created
+        c.Poll.PollGroup = 1;    // its channel select
+        c.Poll.RetryBudget = 3;
+        OprosModBus(c.Poll, c.Table, *c.ModbusPort, c.Log);
+        const auto sent = env->ModbusPort().TakeWrites();
+        QCOMPARE(sent.size(), size_t(1));
+        QCOMPARE(test::ToHex(sent[0]).substr(0, 5), std::string("2C 06"));
 
         e.selectAll();
         QTest::keyClicks(&e, "80");
