@@ -1,7 +1,6 @@
 #include "host/host_link.h"
 
 #include <algorithm>
-#include <iterator>
 #include <span>
 
 #include "app/operation_log.h"
@@ -13,21 +12,30 @@ namespace conv {
 
 namespace {
 
-using Routine = void (*)(HostContext&);
-using Routine14 = void (*)(HostContext&, int);
-
-// Sub-commands of 0xDn; the gaps are not served.
-constexpr Routine kSubCommands[16] = {
-    nullptr,      nullptr,          ProcConfig20,   ProcKDT,         ProcOSVelt, ProcPlotVelt,
-    ProcTempVelt, ProcDDVelt,       ProcKDPVelt,    nullptr,         nullptr,    ProcDZOVelt,
-    ProcConfig22, ProcConfigSystem, ProcDZOTipVelt, ProcDZOSignVelt,
+// Commands are looked up by one half of the request byte; the other half is their parameter.
+template <typename Fn>
+struct CommandRow {
+    int Key;
+    Fn Reply;
 };
 
-struct Command14 {
-    int High;
-    Routine14 Reply;
+template <typename Fn, size_t N>
+Fn FindCommand(const CommandRow<Fn> (&rows)[N], int key) {
+    for (const CommandRow<Fn>& row : rows) {
+        if (row.Key == key) return row.Reply;
+    }
+    return nullptr;
+}
+
+// 0xDn by n; the sub-commands missing here are not served.
+constexpr CommandRow<void (*)(HostContext&)> kSubCommands[] = {
+    {0x2, ProcConfig20}, {0x3, ProcKDT},          {0x4, ProcOSVelt},     {0x5, ProcPlotVelt},
+    {0x6, ProcTempVelt}, {0x7, ProcDDVelt},       {0x8, ProcKDPVelt},    {0xB, ProcDZOVelt},
+    {0xC, ProcConfig22}, {0xD, ProcConfigSystem}, {0xE, ProcDZOTipVelt}, {0xF, ProcDZOSignVelt},
 };
-constexpr Command14 kCommands14[] = {
+
+// Protocol 1.4 data commands by their high half; the low half is the channel address.
+constexpr CommandRow<void (*)(HostContext&, int)> kCommands14[] = {
     {0x2, ProcLevel14}, {0x3, ProcTemp14}, {0x4, ProcLevelPV14}, {0x5, ProcPlot14},
     {0x6, ProcTempV14}, {0x8, ProcVol14},  {0xB, ProcMas14},
 };
@@ -64,8 +72,8 @@ void Recognise(HostContext& ctx, uint8_t b) {
         return;
     }
     if (high == 0xD) {
-        if (const Routine r = kSubCommands[n]) {
-            r(ctx);
+        if (const auto reply = FindCommand(kSubCommands, n)) {
+            reply(ctx);
         } else {
             ctx.SendStatus(kStatusNotServed);
         }
@@ -87,12 +95,10 @@ void Recognise(HostContext& ctx, uint8_t b) {
         default:
             break;
     }
-    const auto* c = std::find_if(std::begin(kCommands14), std::end(kCommands14),
-                                 [high](const Command14& c) { return c.High == high; });
-    if (c != std::end(kCommands14)) {
+    if (const auto reply = FindCommand(kCommands14, high)) {
         // A 1.4 data command also selects its channel for the 2.x commands that follow.
         ctx.Link.SelectedChannel = n;
-        c->Reply(ctx, n);
+        reply(ctx, n);
         return;
     }
     ctx.SendStatus(kStatusRejected);

@@ -45,7 +45,7 @@ constexpr TankChecks kChecks14{
     .NoTankDumped = false,
     .LinkFaultReply = kStatusNoAnswer14,
     .MapGaugeError = false,
-    .Types = {TypeRule::Match::Only, 0},
+    .Types = {TypeRule::Match::Only, kLevelGauge},
 };
 
 // Returns the reply length.

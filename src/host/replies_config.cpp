@@ -9,8 +9,6 @@ namespace conv {
 
 namespace {
 
-enum : int { kLevelGauge = 0, kPressureTank = 1, kGasTank = 2 };
-
 // Set in the configuration bytes of a tank whose gauge reported no error.
 constexpr uint8_t kOnline = 0x80;
 // The configuration bytes of protocol 1.4 mark every served tank with this bit.

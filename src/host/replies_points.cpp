@@ -26,25 +26,23 @@ constexpr const char* kTempHeightTexts[] = {"Передача координат
                                             "Передача координат температуры(2)",
                                             "Передача координат температуры(3)"};
 
-constexpr auto kOnlyLevelGauge = TypeRule::Match::Only;
-
 constexpr TankChecks kProbeChecks{
     .NoTankDumped = false,
-    .Types = {kOnlyLevelGauge, 0, kStatusNotServed},
+    .Types = {.How = TypeRule::Match::Only, .Type = kLevelGauge, .Reply = kStatusNotServed},
     .Groups = static_cast<int>(std::size(kProbeBlocks)),
 };
 constexpr TankChecks kTempChecks{
     .NoTankDumped = false,
-    .Types = {kOnlyLevelGauge, 0, kStatusNoData, false},
+    .Types = {.How = TypeRule::Match::Only, .Type = kLevelGauge, .Dumped = false},
     .Groups = static_cast<int>(std::size(kTempBlocks)),
 };
 // Heights are set up, not measured: a silent gauge leaves the last ones valid.
 constexpr TankChecks kTempHeightChecks{
     .SilentIsFault = false,
-    .Types = {kOnlyLevelGauge, 0},
+    .Types = {TypeRule::Match::Only, kLevelGauge},
     .Groups = static_cast<int>(std::size(kTempHeightBlocks)),
 };
-constexpr TankChecks kProbeHeightChecks{.Types = {kOnlyLevelGauge, 0}};
+constexpr TankChecks kProbeHeightChecks{.Types = {TypeRule::Match::Only, kLevelGauge}};
 
 void RunSelectedBlock(HostContext& ctx, const TankChecks& checks, const BlockRoutine* blocks) {
     const TankEntry* tank = CheckTank(ctx, ctx.Link.SelectedChannel, checks);

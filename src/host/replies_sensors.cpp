@@ -7,8 +7,6 @@ namespace conv {
 
 namespace {
 
-enum : int { kLevelGauge = 0, kPressureTank = 1, kGasTank = 2 };
-
 constexpr TankChecks kPressureChecks{.Types = {TypeRule::Match::AllBut, kGasTank}};
 constexpr TankChecks kGasChecks{.Types = {TypeRule::Match::Only, kGasTank}};
 
