@@ -37,6 +37,7 @@ Exchange HostSession::Transact(uint8_t cmd) {
     ex.channel = selectsChannel ? cmd & 0x0F : channel_;
     const int block = (cmd >> 4) == 0xA ? cmd & 0x0F : block_;
     ex.reply = DecodeReply(cmd, bytes, block);
+    ex.interrupted = StopRequested();
     Track(ex);
     return ex;
 }
@@ -48,6 +49,7 @@ void HostSession::Track(const Exchange& ex) {
     if ((r.cmd >> 4) == 0xA) block_ = SelectionAfter(r, block_, n);
 
     ++counts_.requests;
+    if (ex.interrupted) return;
     if (!r.Answered()) ++counts_.timeouts;
     if (r.Answered() && !r.WellFormed()) ++counts_.malformed;
     if (!ex.strayBefore.empty()) ++counts_.strays;

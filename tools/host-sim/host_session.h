@@ -22,6 +22,7 @@ struct Exchange {
     int channel = -1;                  // channel address the request was served for; -1 unknown
     std::vector<uint8_t> strayBefore;  // arrived between the previous reply and this request
     bool writeFailed = false;          // the line took nothing (pseudo-terminal nobody reads)
+    bool interrupted = false;          // a stop signal cut the wait short: nothing to judge
 };
 
 struct Counters {

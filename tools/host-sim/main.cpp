@@ -42,6 +42,7 @@ struct Options {
     bool garbageOnly = false;
     std::optional<uint32_t> seed;
     std::vector<uint8_t> commands;
+    bool help = false;
 };
 
 const char* const kUsage =
@@ -55,7 +56,7 @@ const char* const kUsage =
     "  HEX...           command bytes (c5, 0xd4, DD), one request each, in order\n"
     "  --timeout MS     wait for a whole reply (default 500)\n"
     "  --gap MS         from one request to the next, at least 120 (default 150)\n"
-    "  --poll           walk the channels as a 2.0 host (0xDD, then 0xCn, 0xD2, data)\n"
+    "  --poll, --v20    walk the channels as a 2.0 host (0xDD, then 0xCn, 0xD2, data)\n"
     "  --v22            ... as a 2.2 host (0xDC instead of 0xD2); implies --poll\n"
     "  --v14            ... as a 1.4 host (0x11, then 0x2n..0xBn); implies --poll\n"
     "  --channels LIST  poll these channel addresses whatever the table says\n"
@@ -206,8 +207,8 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
                 o.seed = static_cast<uint32_t>(v);
                 break;
             case kHelp:
-                std::fputs(kUsage, stdout);
-                std::exit(kExitOk);
+                o.help = true;
+                return o;
             default:
                 return bad("unknown option");
         }
@@ -255,7 +256,7 @@ int RunCommands(HostSession& session, const Options& o) {
         if (StopRequested()) break;
         const Exchange ex = session.Transact(cmd);
         PrintExchange(ex, o);
-        faults = faults || !ex.reply.WellFormed();
+        faults = faults || (!ex.reply.WellFormed() && !ex.interrupted);
     }
     return faults ? kExitFaults : kExitOk;
 }
@@ -319,6 +320,10 @@ int Main(int argc, char** argv) {
     const auto options = ParseArguments(argc, argv);
     if (!options) return kExitUsage;
     const Options& o = *options;
+    if (o.help) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     InstallStopHandlers();
 

@@ -139,6 +139,7 @@ std::vector<int> ChannelsToPoll(const std::vector<uint8_t>& configBytes,
 Exchange Poller::Ask(uint8_t cmd, ChannelView* into, PassView& view) {
     Exchange ex = session_.Transact(cmd);
     if (sink_) sink_(ex);
+    if (ex.interrupted) return ex;
     const Reply& r = ex.reply;
     const std::string where =
         (into ? "ch " + std::to_string(into->channel) + " " : "") + RequestLabel(ex);

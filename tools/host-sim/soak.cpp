@@ -127,6 +127,7 @@ class Soak {
 
     void Judge(Kind kind, uint8_t cmd) {
         const Exchange ex = session_.Transact(cmd);
+        if (ex.interrupted) return;
         ++summary_.judged;
         ++summary_.bytesOut;
         summary_.bytesIn += static_cast<long>(ex.reply.bytes.size() + ex.strayBefore.size());
