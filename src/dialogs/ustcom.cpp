@@ -20,6 +20,7 @@ namespace {
 constexpr int kFirstComPort = 1;
 constexpr int kLastComPort = 254;
 
+#ifndef _WIN32
 // Natural order: a shorter name of one family has the smaller number.
 bool NaturalLess(const std::string& a, const std::string& b) {
     return a.size() != b.size() ? a.size() < b.size() : a < b;
@@ -40,6 +41,7 @@ void ScanFolder(const std::filesystem::path& dir, const std::string& prefix, boo
     }
     out.insert(out.end(), found.begin(), found.end());
 }
+#endif
 
 }  // namespace
 
