@@ -17,6 +17,12 @@ and reads the one-line answer from its standard input:
 Every other output line is passed through. The runner counts the GoogleTest results of every
 executable and ends with one line "N passed, M failed, K skipped"; it exits non-zero on any
 failure, crash or time-out.
+
+With --road, one more check runs last and counts as one test: the whole road of a value on the
+Win32 serial backend. gauge-sim (Linux) serves the MODBUS line as com5, host-sim (Linux) polls
+the host line as com12 (opened through the device namespace), and win-driver.exe runs the core
+between them under wine with a "Nastroika.ini" beside it. It passes when host-sim reads the
+gauge's main parameters of channel 3 in well-formed host replies.
 """
 
 import argparse
@@ -248,6 +254,140 @@ def run_one(exe, env, dosdevices, timeout):
     return counts["passed"], counts["failed"], counts["skipped"]
 
 
+# The road: tank 1 on gauge channel 3, whose main parameters in road_scenario.json
+# reach the host as these scaled values (host-sim's "VAL" lines).
+ROAD_SETTINGS = (
+    "[Резервуар]\r\n1=3\r\n"
+    "[SLAVE]\r\nАдрес=80\r\n"
+    "[Флаг]\r\nПротокол=1\r\n"
+    "[MODBUS]\r\nCom-порт=Com5\r\nСуществует=1\r\n"
+    "[VELT]\r\nCom-порт=Com12\r\nСуществует=1\r\n"
+)
+ROAD_VALUES = {"level": "4321.5", "volume": "150123.5", "density": "812.5", "mass": "123456.8"}
+ROAD_DEADLINE_S = 180.0
+
+
+class Child:
+    """A child process whose output is kept in a log file and handed out line by line."""
+
+    def __init__(self, argv, log, env=None, cwd=None):
+        self.name = Path(argv[0]).name if argv[0] != "wine" else Path(argv[1]).name
+        self.log = log
+        self.out = open(log, "wb")
+        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                     env=env, cwd=cwd, start_new_session=True)
+        os.set_blocking(self.proc.stdout.fileno(), False)
+        self.pending = b""
+        self.lines = []
+        self.ended = False
+
+    def take(self):
+        """Reads what the child has written; False once its output has ended."""
+        try:
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+        except BlockingIOError:
+            return True
+        if not chunk:
+            self.ended = True
+            return False
+        self.out.write(chunk)
+        self.pending += chunk
+        *done, self.pending = self.pending.split(b"\n")
+        self.lines += [l.decode("utf-8", "replace").rstrip("\r") for l in done]
+        return True
+
+    def stop(self):
+        if self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+                self.proc.wait()
+        while not self.ended and self.take():
+            pass
+        self.proc.stdout.close()
+        self.out.close()
+
+    def tail(self, n=25):
+        return self.log.read_bytes().decode("utf-8", "replace").splitlines()[-n:]
+
+
+def pump(children, deadline):
+    """Waits until some child has written (or the deadline); False when one has ended."""
+    live = {c.proc.stdout.fileno(): c for c in children if not c.ended}
+    left = deadline - time.monotonic()
+    if left <= 0:
+        return True
+    ready = select.select(list(live), [], [], left)[0]
+    return all(live[fd].take() for fd in ready)
+
+
+def run_road(env, dosdevices, driver, gauge_sim, host_sim, scenario, workdir):
+    """The whole road of a value on the Win32 backend; True when the host saw it."""
+    if workdir.exists():
+        shutil.rmtree(workdir)
+    workdir.mkdir(parents=True)
+    exe = workdir / driver.name
+    shutil.copy2(driver, exe)
+    (workdir / "Nastroika.ini").write_bytes(ROAD_SETTINGS.encode("cp1251"))
+
+    deadline = time.monotonic() + ROAD_DEADLINE_S
+    gauge = Child([str(gauge_sim), "--pty", "--quiet", str(scenario)], workdir / "gauge-sim.log")
+    host = Child([str(host_sim), "--pty", "--poll", "--channels", "3", "--machine"],
+                 workdir / "host-sim.log")
+    children = [gauge, host]
+    links = []
+    seen = {}
+    problem = None
+    try:
+        # Each simulator's first line names the pseudo-terminal the converter is to open.
+        for sim, com in ((gauge, "com5"), (host, "com12")):
+            while not sim.lines and time.monotonic() < deadline:
+                if not pump([sim], deadline):
+                    break
+            first = sim.lines[0] if sim.lines else ""
+            if not first.startswith("PTY "):
+                problem = f"{sim.name} did not start: {first!r}"
+                return False
+            link = dosdevices / com
+            if link.is_symlink() or link.exists():
+                link.unlink()
+            link.symlink_to(first.split(" ", 1)[1])
+            links.append(link)
+        children.append(Child(["wine", str(exe)], workdir / "win-driver.log", env=env,
+                              cwd=str(workdir)))
+        while len(seen) < len(ROAD_VALUES) and time.monotonic() < deadline:
+            if not pump(children, deadline):
+                problem = "ended early: " + ", ".join(c.name for c in children if c.ended)
+                return False
+            for line in host.lines:
+                if line.startswith("PASS ") and " malformed=0 " not in line:
+                    problem = f"host-sim read malformed replies: {line}"
+                    return False
+                m = re.match(r"VAL ch=3 cmd=d4 .* name=(\w+) scaled=(\S+)", line)
+                if m and m.group(1) in ROAD_VALUES:
+                    seen[m.group(1)] = m.group(2)
+            host.lines.clear()
+        if seen != ROAD_VALUES:
+            problem = f"host-sim saw {seen or 'nothing'}, expected {ROAD_VALUES}"
+            return False
+        print("road: " + ", ".join(f"{k} {v}" for k, v in seen.items()) +
+              " went gauge-sim -> com5 -> win-driver.exe -> com12 -> host-sim", flush=True)
+        return True
+    finally:
+        for child in reversed(children):
+            child.stop()
+        for link in links:
+            link.unlink()
+        if problem:
+            print(f"road: FAILED: {problem}", flush=True)
+            for child in children:
+                print(f"--- last lines of {child.log.name}", flush=True)
+                for line in child.tail():
+                    print(line, flush=True)
+
+
 def make_prefix(prefix, env):
     """A new prefix with one quiet server for the whole run, so that every executable finds it
     running and the dosdevices links made before each executable stay as they are."""
@@ -268,6 +408,9 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--prefix", required=True, type=Path, help="wine prefix to create and use")
     ap.add_argument("--timeout", type=float, default=300.0, help="seconds per executable")
+    ap.add_argument("--road", nargs=4, type=Path,
+                    metavar=("WIN_DRIVER_EXE", "GAUGE_SIM", "HOST_SIM", "SCENARIO"),
+                    help="also run the end-to-end road check (see above)")
     ap.add_argument("exes", nargs="+", type=Path)
     args = ap.parse_args()
 
@@ -284,6 +427,12 @@ def main():
             total["passed"] += p
             total["failed"] += f
             total["skipped"] += s
+        if args.road:
+            driver, gauge_sim, host_sim, scenario = (p.resolve() for p in args.road)
+            print(f"=== road", flush=True)
+            ok = run_road(env, prefix / "dosdevices", driver, gauge_sim, host_sim, scenario,
+                          prefix.parent / "road")
+            total["passed" if ok else "failed"] += 1
     finally:
         subprocess.run(["wineserver", "-k"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -1,0 +1,159 @@
+// win-driver: the converter's core on Windows without its window. It reads "Nastroika.ini" beside
+// the executable as the program's start-up does, opens the lines marked in use and runs the
+// three timers (poll step 800 ms, host step 55 ms, pacing 1000 ms) on waitable timers. The two
+// log panes go to standard output, line by line, prefixed "M|" and "V|"; message boxes go to
+// standard error and are answered Cancel.
+//
+//   win-driver [--seconds N]     stop after N seconds; without it, run until Ctrl+C
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/converter.h"
+#include "app/message_boxes.h"
+#include "app/settings_file.h"
+#include "app/startup_settings.h"
+
+namespace conv {
+namespace {
+
+class ConsolePane : public LogPane {
+  public:
+    explicit ConsolePane(const char* prefix) : prefix_(prefix) {}
+    int LineCount() const override { return lines_; }
+    void Clear() override { lines_ = 0; }
+    void AppendLine(const std::string& text) override {
+        ++lines_;
+        std::printf("%s%s\n", prefix_, text.c_str());
+        std::fflush(stdout);
+    }
+
+  private:
+    const char* prefix_;
+    int lines_ = 1;  // the widget starts with one empty line
+};
+
+class ConsoleBoxes : public MessageBoxes {
+  public:
+    void Show(const std::string& text, const std::string& caption) override {
+        std::fprintf(stderr, "BOX [%s] %s\n", caption.c_str(), text.c_str());
+    }
+    bool AskOkCancel(const std::string& text, const std::string& caption) override {
+        Show(text, caption);
+        return false;
+    }
+};
+
+HANDLE gStop = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    SetEvent(gStop);
+    return TRUE;
+}
+
+// A periodic, auto-reset waitable timer whose first tick comes one period from now.
+HANDLE PeriodicTimer(LONG periodMs) {
+    HANDLE t = CreateWaitableTimerA(nullptr, FALSE, nullptr);
+    if (!t) return nullptr;
+    LARGE_INTEGER due;
+    due.QuadPart = -10000LL * periodMs;  // relative, in 100 ns units
+    if (!SetWaitableTimer(t, &due, periodMs, nullptr, nullptr, FALSE)) {
+        CloseHandle(t);
+        return nullptr;
+    }
+    return t;
+}
+
+// The lines marked in use, as the main window's first showing opens them.
+void OpenPortsInUse(Converter& c, MessageBoxes& boxes) {
+    if (c.State.ModbusPortExists == 1) {
+        OpenModbusPort(*c.ModbusPort, c.State.ModbusPortName, boxes);
+        c.Log.LogModbus("MODBUS - " + c.State.ModbusPortName);
+        c.Log.LogModbus(kModbusLine.logLine);
+    }
+    if (c.State.VeltPortExists == 1) {
+        OpenVeltPort(*c.VeltPort, c.State.VeltPortName, boxes);
+        c.Log.LogVelt("VELT - " + c.State.VeltPortName);
+        c.Log.LogVelt(kVeltLine.logLine);
+    }
+}
+
+int Run(long seconds) {
+    ConsolePane modbusPane("M|");
+    ConsolePane veltPane("V|");
+    ConsoleBoxes boxes;
+    Converter c(modbusPane, veltPane, MakeSystemSerialPort(), MakeSystemSerialPort());
+    SettingsFile file(ExecutableDir() + kSettingsFileName);
+    LoadStartupSettings(file, c, boxes);
+    OpenPortsInUse(c, boxes);
+
+    gStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    HANDLE deadline = nullptr;
+    if (seconds > 0) {
+        deadline = CreateWaitableTimerA(nullptr, TRUE, nullptr);
+        LARGE_INTEGER due;
+        due.QuadPart = -10000000LL * seconds;
+        SetWaitableTimer(deadline, &due, 0, nullptr, nullptr, FALSE);
+    }
+    // Timer1 and Timer2 run only while their line is in use; Timer3 always.
+    HANDLE timers[3] = {c.State.ModbusPortExists == 1 ? PeriodicTimer(800) : nullptr,
+                        c.State.VeltPortExists == 1 ? PeriodicTimer(55) : nullptr,
+                        PeriodicTimer(1000)};
+    HANDLE waits[5];
+    DWORD count = 0;
+    waits[count++] = gStop;
+    if (deadline) waits[count++] = deadline;
+    const DWORD firstTimer = count;
+    int timerOf[3] = {-1, -1, -1};
+    for (int i = 0; i < 3; ++i) {
+        if (!timers[i]) continue;
+        timerOf[count - firstTimer] = i;
+        waits[count++] = timers[i];
+    }
+    for (;;) {
+        const DWORD w = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+        if (w < WAIT_OBJECT_0 || w >= WAIT_OBJECT_0 + count) break;
+        const DWORD index = w - WAIT_OBJECT_0;
+        if (index < firstTimer) break;  // stop event or deadline
+        switch (timerOf[index - firstTimer]) {
+            case 0:
+                OprosModBus(c.Poll, c.Table, *c.ModbusPort, c.Log);
+                break;
+            case 1:
+                OprosVelt(c.Host, c.Table, *c.VeltPort, c.Log);
+                break;
+            case 2:
+                PacingStep(c.Poll);
+                break;
+        }
+    }
+    c.ModbusPort->Close();
+    c.VeltPort->Close();
+    std::fprintf(stderr, "win-driver: stopped\n");
+    return 0;
+}
+
+}  // namespace
+}  // namespace conv
+
+int main(int argc, char** argv) {
+    long seconds = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            seconds = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || seconds < 1) seconds = -1;
+        } else {
+            seconds = -1;
+        }
+        if (seconds < 0) {
+            std::fprintf(stderr, "usage: win-driver [--seconds N]\n");
+            return 2;
+        }
+    }
+    return conv::Run(seconds);
+}
