@@ -5,7 +5,7 @@
 
 #include "app/qt_message_boxes.h"
 #include "app/settings_file.h"
-#include "app/windows.h"
+#include "app/program_windows.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "app/log_pane_widget.h"
-#include "app/windows.h"
+#include "app/program_windows.h"
 #include "support/child_process.h"
 #include "support/scripted_ui_qt.h"
 

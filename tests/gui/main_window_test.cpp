@@ -10,7 +10,7 @@
 #include "app/log_pane_widget.h"
 #include "app/settings_file.h"
 #include "app/text_codec.h"
-#include "app/windows.h"
+#include "app/program_windows.h"
 #include "support/fake_port.h"
 #include "support/scripted_ui_qt.h"
 

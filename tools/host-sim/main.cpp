@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -26,7 +27,7 @@ constexpr int kExitFaults = 1;  // a malformed reply (or, in command mode, a mis
 constexpr int kExitUsage = 2;
 constexpr int kExitLine = 3;  // the line could not be opened or went away
 
-enum class Mode { Commands, Poll, Soak };
+enum class Mode { Commands, Stdin, Poll, Soak };
 
 struct Options {
     std::string port;
@@ -47,6 +48,7 @@ struct Options {
 
 const char* const kUsage =
     "usage: host-sim (--port DEVICE | --pty) [--timeout MS] [--gap MS] [--machine] HEX...\n"
+    "       host-sim (--port DEVICE | --pty) --stdin [--timeout MS] [--gap MS] [--machine]\n"
     "       host-sim (--port DEVICE | --pty) --poll [--v22 | --v14] [--channels A,B,..]\n"
     "                [--cycles N | --once] [--seconds N] [--table-file PATH] [--machine]\n"
     "       host-sim (--port DEVICE | --pty) (--random | --garbage) [--seconds N] [--seed N]\n"
@@ -54,6 +56,8 @@ const char* const kUsage =
     "  --port DEVICE    serial line at 9600 baud, 8 data bits, even parity, 2 stop bits\n"
     "  --pty            make a pseudo-terminal pair; first stdout line: PTY <path to open>\n"
     "  HEX...           command bytes (c5, 0xd4, DD), one request each, in order\n"
+    "  --stdin          read command bytes from standard input, a line at a time;\n"
+    "                   each line is answered, then DONE is printed\n"
     "  --timeout MS     wait for a whole reply (default 500)\n"
     "  --gap MS         from one request to the next, at least 120 (default 150)\n"
     "  --poll, --v20    walk the channels as a 2.0 host (0xDD, then 0xCn, 0xD2, data)\n"
@@ -117,6 +121,7 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         kRandom,
         kGarbage,
         kSeed,
+        kStdin,
         kHelp
     };
     static const option kLong[] = {{"port", required_argument, nullptr, kPort},
@@ -136,12 +141,14 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
                                    {"random", no_argument, nullptr, kRandom},
                                    {"garbage", no_argument, nullptr, kGarbage},
                                    {"seed", required_argument, nullptr, kSeed},
+                                   {"stdin", no_argument, nullptr, kStdin},
                                    {"help", no_argument, nullptr, kHelp},
                                    {nullptr, 0, nullptr, 0}};
 
     Options o;
     bool poll = false;
     bool soak = false;
+    bool fromStdin = false;
     long v = 0;
     auto bad = [](const char* what) {
         std::fprintf(stderr, "host-sim: %s\n%s", what, kUsage);
@@ -206,6 +213,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
                 if (!ParseLong(optarg, 0, 0xFFFFFFFFL, v)) return bad("--seed takes 0..4294967295");
                 o.seed = static_cast<uint32_t>(v);
                 break;
+            case kStdin:
+                fromStdin = true;
+                break;
             case kHelp:
                 o.help = true;
                 return o;
@@ -221,8 +231,11 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
     if (o.pty == !o.port.empty()) return bad("give exactly one of --port DEVICE and --pty");
     if (poll && soak) return bad("--poll and --random/--garbage exclude each other");
     if ((poll || soak) && !o.commands.empty()) return bad("command bytes go without a mode");
-    if (!poll && !soak && o.commands.empty()) return bad("nothing to do");
-    o.mode = poll ? Mode::Poll : soak ? Mode::Soak : Mode::Commands;
+    if (fromStdin && (poll || soak || !o.commands.empty())) {
+        return bad("--stdin goes without a mode and without command bytes");
+    }
+    if (!poll && !soak && !fromStdin && o.commands.empty()) return bad("nothing to do");
+    o.mode = poll ? Mode::Poll : soak ? Mode::Soak : fromStdin ? Mode::Stdin : Mode::Commands;
     return o;
 }
 
@@ -257,6 +270,30 @@ int RunCommands(HostSession& session, const Options& o) {
         const Exchange ex = session.Transact(cmd);
         PrintExchange(ex, o);
         faults = faults || (!ex.reply.WellFormed() && !ex.interrupted);
+    }
+    return faults ? kExitFaults : kExitOk;
+}
+
+// Commands typed or piped in: each line holds hex bytes, one request each, answered in turn. A
+// test drives a whole session this way over one pseudo-terminal; "#" starts a comment.
+int RunStdin(HostSession& session, const Options& o) {
+    bool faults = false;
+    std::string text;
+    while (!StopRequested() && std::getline(std::cin, text)) {
+        std::istringstream words(text.substr(0, text.find('#')));
+        std::string word;
+        while (words >> word) {
+            uint8_t cmd = 0;
+            if (!ParseHexByte(word, cmd)) {
+                std::printf("ERROR not a command byte: %s\n", word.c_str());
+                continue;
+            }
+            const Exchange ex = session.Transact(cmd);
+            PrintExchange(ex, o);
+            faults = faults || (!ex.reply.WellFormed() && !ex.interrupted);
+        }
+        std::printf("DONE\n");
+        std::fflush(stdout);
     }
     return faults ? kExitFaults : kExitOk;
 }
@@ -342,6 +379,9 @@ int Main(int argc, char** argv) {
     switch (o.mode) {
         case Mode::Commands:
             rc = RunCommands(session, o);
+            break;
+        case Mode::Stdin:
+            rc = RunStdin(session, o);
             break;
         case Mode::Poll:
             rc = RunPoll(session, o);
