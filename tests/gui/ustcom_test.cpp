@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QTest>
 
-#include "app/windows.h"
+#include "app/program_windows.h"
 #include "gui/dialog_env.h"
 #include "support/scripted_ui_qt.h"
 
