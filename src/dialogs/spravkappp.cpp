@@ -65,7 +65,7 @@ std::string K(int k) {
 }
 
 const GridSpec& MainGrid() {
-    static const GridSpec spec = [] {
+    static const GridSpec layout = [] {
         GridSpec g{kLevelGauge, 29, {}};
         // Value and state column pairs of the main block, in the order of the grid.
         struct Pair {
@@ -105,11 +105,11 @@ const GridSpec& MainGrid() {
         g.values.push_back(StateColumn("Сост.Vmax", vmax));
         return g;
     }();
-    return spec;
+    return layout;
 }
 
 const GridSpec& TempGrid() {
-    static const GridSpec spec = [] {
+    static const GridSpec layout = [] {
         GridSpec g{kLevelGauge, 65, {}};
         for (int k = 1; k <= TempBlock::kPoints; ++k) {
             const SlotOf slot = [k](const TankEntry& t) { return t.Temp.Point(k); };
@@ -121,11 +121,11 @@ const GridSpec& TempGrid() {
         }
         return g;
     }();
-    return spec;
+    return layout;
 }
 
 const GridSpec& DensityGrid() {
-    static const GridSpec spec = [] {
+    static const GridSpec layout = [] {
         GridSpec g{kLevelGauge, 28, {}};
         for (int k = 1; k <= DensityBlock::kProbes; ++k) {
             const SlotOf slot = [k](const TankEntry& t) { return t.Density.Probe(k); };
@@ -144,11 +144,11 @@ const GridSpec& DensityGrid() {
         }
         return g;
     }();
-    return spec;
+    return layout;
 }
 
 const GridSpec& GasGrid() {
-    static const GridSpec spec = [] {
+    static const GridSpec layout = [] {
         GridSpec g{kGasTank, 20, {}};
         for (int k = 1; k <= GasBlock::kSensors; ++k) {
             const SlotOf slot = [k](const TankEntry& t) { return t.Gas.Sensor(k); };
@@ -157,11 +157,11 @@ const GridSpec& GasGrid() {
         }
         return g;
     }();
-    return spec;
+    return layout;
 }
 
 const GridSpec& PressureGrid() {
-    static const GridSpec spec = [] {
+    static const GridSpec layout = [] {
         GridSpec g{kPressureTank, 20, {}};
         for (int k = 1; k <= PressureBlock::kSensors; ++k) {
             const SlotOf slot = [k](const TankEntry& t) { return t.Pressure.Sensor(k); };
@@ -170,36 +170,36 @@ const GridSpec& PressureGrid() {
         }
         return g;
     }();
-    return spec;
+    return layout;
 }
 
 // The texts of a grid for the table as it stands: the header row, then one row per listed tank
 // in ascending tank number, without gaps.
-std::vector<std::vector<std::string>> GridTexts(const GridSpec& spec, const TankTable& table) {
+std::vector<std::vector<std::string>> GridTexts(const GridSpec& layout, const TankTable& table) {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> header{"N п/п", "Адрес канала"};
-    for (const ValueColumn& c : spec.values) header.push_back(c.header);
+    for (const ValueColumn& c : layout.values) header.push_back(c.header);
     rows.push_back(std::move(header));
     for (int n = 1; n <= kTankCount; ++n) {
         const TankEntry& t = table.Tank(n);
-        if (t.Configured != 1 || t.TankType() != spec.tankType) continue;
+        if (t.Configured != 1 || t.TankType() != layout.tankType) continue;
         std::vector<std::string> row{Number(n), Number(t.ChannelAddress)};
-        for (const ValueColumn& c : spec.values) row.push_back(c.text(t));
+        for (const ValueColumn& c : layout.values) row.push_back(c.text(t));
         rows.push_back(std::move(row));
     }
     return rows;
 }
 
 // Every grid is rebuilt the same way; only its description differs.
-void Rebuild(StringGrid& grid, const GridSpec& spec, const TankTable& table) {
-    const auto rows = GridTexts(spec, table);
+void Rebuild(StringGrid& grid, const GridSpec& layout, const TankTable& table) {
+    const auto rows = GridTexts(layout, table);
     grid.SetRowCount(std::max<int>(kViewerGridRows, static_cast<int>(rows.size())));
     grid.Assign(rows);
 }
 
-StringGrid* MakeGrid(const GridSpec& spec, QWidget* parent) {
-    auto* g = new StringGrid(spec.columnCount, kViewerGridRows, parent);
-    for (int c = 0; c < spec.columnCount; ++c) g->setColumnWidth(c, c == 2 ? 60 : c == 3 ? 70 : 64);
+StringGrid* MakeGrid(const GridSpec& layout, QWidget* parent) {
+    auto* g = new StringGrid(layout.columnCount, kViewerGridRows, parent);
+    for (int c = 0; c < layout.columnCount; ++c) g->setColumnWidth(c, c == 2 ? 60 : c == 3 ? 70 : 64);
     g->setEditTriggers(QAbstractItemView::NoEditTriggers);
     g->setSelectionBehavior(QAbstractItemView::SelectRows);
     g->setSelectionMode(QAbstractItemView::SingleSelection);
