@@ -22,15 +22,42 @@ LogPaneWidget::LogPaneWidget(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 int LogPaneWidget::LineCount() const {
-    return empty_ ? 0 : document()->blockCount();
+    const int shown = empty_ || clearedWhileHeld_ ? 0 : document()->blockCount();
+    return shown + static_cast<int>(held_.size());
 }
 
 void LogPaneWidget::Clear() {
+    if (holding_) {
+        held_.clear();
+        clearedWhileHeld_ = true;
+        return;
+    }
     clear();
     empty_ = true;
 }
 
 void LogPaneWidget::AppendLine(const std::string& text) {
+    if (holding_) {
+        held_.push_back(text);
+        return;
+    }
+    Insert(text);
+}
+
+void LogPaneWidget::SetHolding(bool hold) {
+    if (hold == holding_) return;
+    holding_ = hold;
+    if (hold) return;
+    if (clearedWhileHeld_) {
+        clear();
+        empty_ = true;
+    }
+    clearedWhileHeld_ = false;
+    for (const std::string& line : held_) Insert(line);
+    held_.clear();
+}
+
+void LogPaneWidget::Insert(const std::string& text) {
     QTextCursor c(document());
     c.movePosition(QTextCursor::End);
     if (!empty_) c.insertBlock();

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <string>
+#include <vector>
 
 #include "app/operation_log.h"
 
@@ -17,7 +19,15 @@ class LogPaneWidget : public QPlainTextEdit, public LogPane {
     void Clear() override;
     void AppendLine(const std::string& text) override;
 
+    // While the window is minimised nobody reads the pane, and laying out text at the host's
+    // rate would cost more than all the protocol work: the lines are held and shown at restore.
+    void SetHolding(bool hold);
+
   private:
+    void Insert(const std::string& text);
+    bool holding_ = false;
+    bool clearedWhileHeld_ = false;
+    std::vector<std::string> held_;  // at most 200 lines: the line rule still applies
     // After Clear the control holds no line at all; its document still shows one empty block.
     bool empty_ = false;
 };

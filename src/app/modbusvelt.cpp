@@ -273,6 +273,15 @@ bool TF_ModbusVelt::FormClose() {
     return true;
 }
 
+void TF_ModbusVelt::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange) {
+        const bool minimised = isMinimized();
+        sRichEdit1->SetHolding(minimised);
+        sRichEdit2->SetHolding(minimised);
+    }
+}
+
 void TF_ModbusVelt::closeEvent(QCloseEvent* e) {
     if (FormClose()) {
         e->accept();

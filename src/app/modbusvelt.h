@@ -90,6 +90,7 @@ class TF_ModbusVelt : public QMainWindow {
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
   private:
     void BuildWindow();

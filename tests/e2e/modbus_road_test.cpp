@@ -93,6 +93,7 @@ class ModbusRoadTest : public QObject {
         QCOMPARE(t.Tank(4).LinkState, 2);  // silent channel
         QCOMPARE(t.GaugeLinkOk, 0);        // its channel select failed for good
 
+        windows.F_ModbusVelt->showNormal();  // the operator restores the window to look
         const QString left = windows.F_ModbusVelt->sRichEdit1->toPlainText();
         QVERIFY(left.contains(QStringLiteral("3 - адрес опрашиваемого канала")));
         QVERIFY(left.contains(QStringLiteral("OUT запрос основных параметров V,H,M,P,T")));

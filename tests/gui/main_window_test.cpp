@@ -8,9 +8,9 @@
 #include <iterator>
 
 #include "app/log_pane_widget.h"
+#include "app/program_windows.h"
 #include "app/settings_file.h"
 #include "app/text_codec.h"
-#include "app/program_windows.h"
 #include "support/fake_port.h"
 #include "support/scripted_ui_qt.h"
 
@@ -291,6 +291,27 @@ class MainWindowTest : public QObject {
         QCOMPARE(p.windows->F_Parol->sEdit2->text(), QStringLiteral("731904"));
         QCOMPARE(p.windows->F_Dostup->sEdit1->maxLength(), 6);
         QCOMPARE(p.windows->F_Dostup->sEdit1->echoMode(), QLineEdit::Password);
+    }
+
+    void minimisedPanesHoldTheirLinesUntilRestored() {
+        Program p;
+        p.main().show();
+        QTRY_VERIFY(p.main().isMinimized());
+        Converter& c = p.conv();
+        const QString before = p.main().sRichEdit2->toPlainText();
+        c.Log.LogVelt("held");
+        QCOMPARE(p.main().sRichEdit2->toPlainText(), before);  // nothing laid out meanwhile
+        QCOMPARE(p.main().sRichEdit2->LineCount(), 2);
+        // The line rule counts the held lines: the pane starts over while minimised as well.
+        while (p.main().sRichEdit2->LineCount() < 200) c.Log.LogVelt("line");
+        c.Log.LogVelt("first after clearing");
+        c.Log.LogVelt("second");
+        p.main().showNormal();
+        QCOMPARE(p.main().sRichEdit2->toPlainText(),
+                 QStringLiteral("first after clearing\nsecond"));
+        QCOMPARE(p.main().sRichEdit2->LineCount(), 2);
+        c.Log.LogVelt("live");
+        QVERIFY(p.main().sRichEdit2->toPlainText().endsWith(QStringLiteral("second\nlive")));
     }
 
     void paneStartsOverAfter200Lines() {
