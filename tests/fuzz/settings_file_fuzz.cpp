@@ -207,7 +207,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(file.WriteString(target.first, target.second, value));
     const std::string written = ReadFile(path);
     const IniDocument afterWrite = IniDocument::Parse(written);
-    FUZZ_CHECK(file.ReadString(target.first, target.second, "absent") == value);
+    if (afterWrite.Encoding() == before.Encoding()) {
+        FUZZ_CHECK(file.ReadString(target.first, target.second, "absent") == value);
+    } else {
+        // The write took away the last line that was not UTF-8, so the file now reads as UTF-8
+        // and the name, read the old way, is another name now (see CheckOthersKept); the value
+        // must still be in the file.
+        FUZZ_CHECK(written.find("=" + value) != std::string::npos);
+    }
     CheckOthersKept(beforeValues, before.Encoding(), afterWrite, target);
     CheckRewriteStable(written);
 
