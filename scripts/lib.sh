@@ -13,7 +13,7 @@ CONV_PACKAGES=(
   libmodbus-dev nlohmann-json3-dev
   clang libclang-rt-14-dev libbenchmark-dev
   g++-mingw-w64-x86-64 wine64
-  xvfb xauth
+  xvfb xauth libxcb1-dev
 )
 
 conv_install_packages() {

@@ -3,14 +3,13 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "app/program_windows.h"
 #include "app/qt_message_boxes.h"
 #include "app/settings_file.h"
-#include "app/program_windows.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromUtf8(conv::kAppTitle));
-    QApplication::setApplicationDisplayName(QString::fromUtf8(conv::kAppTitle));
+    conv::NameApplication();
 
     conv::QtMessageBoxes boxes;
     conv::ExecDialogRunner dialogs;

@@ -2,6 +2,7 @@
 // is the main window) and living until the program ends.
 #pragma once
 
+#include <QApplication>
 #include <memory>
 
 #include "app/modbusvelt.h"
@@ -11,6 +12,13 @@
 #include "dialogs/ustcom.h"
 
 namespace conv {
+
+// The application's name captions only a window that has none of its own. It is not made the
+// display name: the X11 and Windows platform layers append that to every window's title
+// ("... - Конвертор"), and each window must read exactly as it is captioned.
+inline void NameApplication() {
+    QApplication::setApplicationName(QString::fromUtf8(kAppTitle));
+}
 
 struct Windows {
     explicit Windows(AppServices& services)

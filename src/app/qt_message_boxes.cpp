@@ -1,7 +1,6 @@
 #include "app/qt_message_boxes.h"
 
 #include <QDialog>
-#include <QMessageBox>
 
 #include "app/settings_file.h"
 
@@ -15,15 +14,21 @@ void ReportWriteError(MessageBoxes& boxes, const SettingsFile& file) {
     boxes.Show("Ошибка записи в файл настроек: " + file.LastError(), kAppTitle);
 }
 
+std::unique_ptr<QMessageBox> MakeMessageBox(QMessageBox::Icon icon, const std::string& text,
+                                            const std::string& caption,
+                                            QMessageBox::StandardButtons buttons) {
+    return std::make_unique<QMessageBox>(icon, QString::fromStdString(caption),
+                                         QString::fromStdString(text), buttons);
+}
+
 void QtMessageBoxes::Show(const std::string& text, const std::string& caption) {
-    QMessageBox::information(nullptr, QString::fromStdString(caption), QString::fromStdString(text),
-                             QMessageBox::Ok);
+    MakeMessageBox(QMessageBox::Information, text, caption, QMessageBox::Ok)->exec();
 }
 
 bool QtMessageBoxes::AskOkCancel(const std::string& text, const std::string& caption) {
-    return QMessageBox::warning(nullptr, QString::fromStdString(caption),
-                                QString::fromStdString(text),
-                                QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    return MakeMessageBox(QMessageBox::Warning, text, caption,
+                          QMessageBox::Ok | QMessageBox::Cancel)
+               ->exec() == QMessageBox::Ok;
 }
 
 void ExecDialogRunner::Run(QDialog& dialog) {
