@@ -226,6 +226,7 @@ void TF_Nastroika::StringGrid1SelectCell(int /*col*/, int row) {
 void TF_Nastroika::N2Click() {
     if (selectedRow_ == 0) return;
     StringGrid& g = *StringGrid1;
+    g.CommitEdit();
     if (g.Cell(kTankColumn, selectedRow_).isEmpty()) {
         // A row that was added and never filled: drop it, and with it every unapplied edit.
         g.DeleteLastRow();
@@ -272,6 +273,7 @@ void TF_Nastroika::sMaskEdit1Change() {
 }
 
 void TF_Nastroika::sButton1Click() {
+    StringGrid1->CommitEdit();
     SettingsFile& f = Settings();
     // The slave address is saved before, and whatever, the grid's checks say.
     const QString slave = sMaskEdit1->Text();

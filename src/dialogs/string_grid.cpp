@@ -23,6 +23,14 @@ void StringGrid::DeleteLastRow() {
     if (rowCount() > 0) removeRow(rowCount() - 1);
 }
 
+void StringGrid::CommitEdit() {
+    if (state() != EditingState) return;
+    if (QWidget* editor = indexWidget(currentIndex())) {
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
 QString StringGrid::Cell(int col, int row) const {
     if (col < 0 || col >= columnCount() || row < 0 || row >= RowCount()) return {};
     const QTableWidgetItem* it = row == 0 ? horizontalHeaderItem(col) : item(row - 1, col);

@@ -31,6 +31,11 @@ class StringGrid : public QTableWidget {
     // cells that already hold the text are left alone.
     void Assign(const std::vector<std::vector<std::string>>& rows);
 
+    // Puts the text of an open cell editor into its cell and closes the editor, as leaving the
+    // cell does. A button's mnemonic presses it without taking the focus from the editor, so
+    // whatever reads the cells after a command calls this first.
+    void CommitEdit();
+
     // Grid row (header = 0) of the current cell, or -1 when there is none.
     int CurrentGridRow() const { return currentRow() < 0 ? -1 : currentRow() + 1; }
 

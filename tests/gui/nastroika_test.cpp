@@ -1,6 +1,7 @@
 // Channel address setup dialog, driven through its handlers against a temporary settings file.
 #include "dialogs/nastroika.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QTest>
 
@@ -160,6 +161,40 @@ class NastroikaTest : public QObject {
         dlg->N2Click();
         QCOMPARE(Rows(*dlg->StringGrid1), QStringList{"2:4"});
         QCOMPARE(env->conv.Table.Tank(2).Configured, 1);
+    }
+
+    // Alt+С presses Save without taking the focus from an open cell editor, and "Убрать" can be
+    // chosen while one is open: what was typed into the cell counts, as when the cell is left.
+    void saveAndRemoveTakeTheCellStillBeingEdited() {
+        env->Write("Резервуар", "2", "4");
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+        StringGrid& g = *dlg->StringGrid1;
+        const auto focus = [] { return QApplication::focusWidget(); };
+        const auto editorOpen = [&] { return focus() && focus()->parentWidget() == g.viewport(); };
+        g.setFocus();
+        g.setCurrentCell(0, 1);
+        QTest::keyClicks(focus(), "9");  // the first key opens the cell's editor
+        QVERIFY(editorOpen());
+        QTest::sendKeyEvent(QTest::Click, focus(), Qt::Key(u'С'), QStringLiteral("с"),
+                            Qt::AltModifier);
+        QTRY_COMPARE(env->boxes.Texts(), std::vector<std::string>{kRecorded});
+        QCOMPARE(env->Read("Резервуар", "2"), std::string("9"));
+        QCOMPARE(env->conv.Table.Tank(2).ChannelAddress, 9);
+
+        // A row added, filled in by the keyboard and removed with its last cell still open.
+        env->boxes.shown.clear();
+        dlg->N1Click();
+        g.setCurrentCell(1, 0);
+        QTest::keyClicks(focus(), "7");
+        QTest::keyClick(focus(), Qt::Key_Tab);
+        QTest::keyClicks(focus(), "3");
+        QVERIFY(editorOpen());
+        QCOMPARE(dlg->SelectedRow(), 2);
+        dlg->N2->trigger();
+        QVERIFY(env->boxes.shown.empty());  // the row was whole: no range message
+        QCOMPARE(Rows(g), QStringList{"2:9"});
+        QCOMPARE(env->conv.Table.Tank(7).Configured, 0);
     }
 
     // The slave address is saved before the grid is checked, whatever the checks say.
