@@ -138,6 +138,12 @@ bool IniDocument::Remove(std::string_view section, std::string_view key) {
     return true;
 }
 
+bool ReadsBackUnchanged(IniDocument doc, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    doc.Set(section, key, value);
+    return IniDocument::Parse(doc.Serialize()).Get(section, key) == value;
+}
+
 bool ParseWholeNumber(std::string_view text, int& out) {
     text = Trim(text);
     if (!text.empty() && text.front() == '+') {

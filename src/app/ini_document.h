@@ -49,6 +49,13 @@ class IniDocument {
     std::string eol_ = "\r\n";
 };
 
+// Whether `value`, written as `key` of `section` into the file `doc` holds, reads back exactly
+// as given. Not every text does: a Windows-1251 file has no room for some characters (they
+// become "?"), reading drops blanks around a value and the quotes around it, and a write can
+// change how the whole file decodes. Decided by making the write and the read on a copy.
+bool ReadsBackUnchanged(IniDocument doc, std::string_view section, std::string_view key,
+                        std::string_view value);
+
 // Whole decimal number, as the settings values are read ("12", "-3", " 7 "); false otherwise,
 // including values beyond the 32-bit range.
 bool ParseWholeNumber(std::string_view text, int& out);

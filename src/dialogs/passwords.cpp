@@ -5,7 +5,11 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <fstream>
+#include <iterator>
+#include <utility>
 
+#include "app/ini_document.h"
 #include "app/settings_file.h"
 
 namespace conv {
@@ -40,6 +44,14 @@ QString Q(const std::string& s) {
 }
 std::string S(const QString& s) {
     return s.toStdString();
+}
+
+// The settings file's content now, or a new file's when it cannot be read.
+IniDocument FileAsItStands(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return IniDocument();
+    return IniDocument::Parse(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
 }  // namespace
@@ -135,8 +147,20 @@ void TF_Parol::FormShow() {
 
 void TF_Parol::sButton1Click() {
     if (!settings_) settings_ = std::make_unique<SettingsFile>(services_.SettingsPath());
-    if (!settings_->WriteString(ini::kPassword, ini::kAccessCode, S(sEdit1->text())) ||
-        !settings_->WriteString(ini::kPassword, ini::kOperatorPassword, S(sEdit2->text()))) {
+    const std::string access = S(sEdit1->text());
+    const std::string operatorPassword = S(sEdit2->text());
+    // Both writes are tried on the file as it stands before either is made.
+    IniDocument doc = FileAsItStands(settings_->Path());
+    for (const auto& [key, value] : {std::pair{ini::kAccessCode, access},
+                                     std::pair{ini::kOperatorPassword, operatorPassword}}) {
+        if (!ReadsBackUnchanged(doc, ini::kPassword, key, value)) {
+            services_.boxes->Show(kPasswordWouldNotReadBack, kAppTitle);
+            return;
+        }
+        doc.Set(ini::kPassword, key, value);
+    }
+    if (!settings_->WriteString(ini::kPassword, ini::kAccessCode, access) ||
+        !settings_->WriteString(ini::kPassword, ini::kOperatorPassword, operatorPassword)) {
         ReportWriteError(*services_.boxes, *settings_);
         return;
     }

@@ -13,6 +13,12 @@ namespace conv {
 
 class SettingsFile;
 
+// Why "&Записать" stored nothing: a password that would read back from the file otherwise than
+// typed could never be typed at the close prompt.
+inline constexpr const char* kPasswordWouldNotReadBack =
+    "Информация не сохранена! Пароль не прочитается так, как введен: пробелы и кавычки по "
+    "краям и знаки вне кодировки файла настроек не сохраняются.";
+
 // Access prompt: sets AccessGranted.
 class TF_Dostup : public Form {
     Q_OBJECT

@@ -1,6 +1,7 @@
 // The main window through its handlers: the start-up sequence against real settings files, the
 // log flag commands, the close guard's paths and the password dialogs.
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -280,6 +281,44 @@ class MainWindowTest : public QObject {
         p.main().E2Click();
         QCOMPARE(p.conv().State.AccessGranted, 0);
         QCOMPARE(p.dialogs.shownDialogs.size(), size_t(3));
+    }
+
+    // A password that would read back otherwise could never be typed at the close prompt: it
+    // is refused with one message and nothing is written; what reads back is stored.
+    void passwordsThatWouldNotReadBackAreRefused() {
+        const std::string file = "[Пароль]\r\nдоступа=731904\r\nоператора=731904\r\n";
+        struct Case {
+            bool utf8File;
+            const char* access;
+            const char* operatorPassword;
+            bool stored;
+        };
+        const Case cases[] = {
+            {false, "111", " 222", false},   {false, "111 ", "222", false},
+            {false, "\"11\"", "222", false}, {false, "111", "'22'", false},
+            {false, "111", "日本", false},   {false, "a b", "\"1", true},
+            {false, "пароль", "№€", true},   {true, "111", "日本", true},
+        };
+        for (const Case& c : cases) {
+            Program p;
+            std::ofstream(p.services.SettingsPath(), std::ios::binary)
+                << (c.utf8File ? file : Utf8ToCp1251(file));
+            TF_Parol& dlg = *p.windows->F_Parol;
+            dlg.show();
+            dlg.sEdit1->setText(QString::fromUtf8(c.access));
+            dlg.sEdit2->setText(QString::fromUtf8(c.operatorPassword));
+            const std::string before = p.FileBytes();
+            dlg.sButton1->click();
+            QCOMPARE(p.boxes.shown.size(), size_t(1));
+            if (c.stored) {
+                QCOMPARE(p.boxes.shown[0].text, std::string("Информация сохранена!"));
+                QCOMPARE(p.Read("Пароль", "доступа"), std::string(c.access));
+                QCOMPARE(p.Read("Пароль", "оператора"), std::string(c.operatorPassword));
+            } else {
+                QCOMPARE(p.boxes.shown[0].text, std::string(kPasswordWouldNotReadBack));
+                QCOMPARE(p.FileBytes(), before);
+            }
+        }
     }
 
     void passwordDialogCreatesAMissingFile() {
