@@ -205,13 +205,14 @@ void TF_ModbusVelt::N2Click() {
     OpenPortsInUse();
 }
 
+// The flag takes effect whether or not the file takes it, and the label always shows the flag
+// in effect: a refused write must not leave "установлен" over a log that shows nothing.
 void TF_ModbusVelt::SetLogFlag(int value) {
     conv_->Log.LogEnabled = value;
+    ShowLogFlag();
     if (!Settings().WriteString(ini::kFlag, ini::kLog, std::to_string(value))) {
         ReportWriteError(*services_.boxes, Settings());
-        return;
     }
-    ShowLogFlag();
 }
 
 void TF_ModbusVelt::N4Click() {

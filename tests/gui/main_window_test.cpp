@@ -182,12 +182,19 @@ class MainWindowTest : public QObject {
         p.conv().Log.LogModbus("shown");
         QVERIFY(p.main().sRichEdit1->toPlainText().endsWith(QStringLiteral("shown")));
 
-        // A refused write: the box, and the label stays as it was.
+        // A refused write: the box, and the flag in use changed all the same; the label shows
+        // the flag the program logs by, whatever the file holds.
         QFile::setPermissions(QString::fromStdString(p.services.SettingsPath()),
                               QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         p.main().N5Click();
         QCOMPARE(p.boxes.shown.size(), size_t(1));
+        QCOMPARE(p.conv().Log.LogEnabled, 0);
+        QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола снят"));
+        p.main().N4Click();
+        QCOMPARE(p.boxes.shown.size(), size_t(2));
+        QCOMPARE(p.conv().Log.LogEnabled, 1);
         QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола установлен"));
+        QCOMPARE(p.Read("Флаг", "Протокол"), std::string("1"));
     }
 
     void closeWithDefaultPasswordAsksFirst() {
