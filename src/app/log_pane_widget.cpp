@@ -1,5 +1,6 @@
 #include "app/log_pane_widget.h"
 
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -57,16 +58,45 @@ void LogPaneWidget::SetHolding(bool hold) {
     held_.clear();
 }
 
+// A view following the end keeps following when the pane gets shorter.
+void LogPaneWidget::resizeEvent(QResizeEvent* e) {
+    QScrollBar* down = verticalScrollBar();
+    const bool atEnd = down->value() == down->maximum();
+    QPlainTextEdit::resizeEvent(e);
+    if (atEnd) down->setValue(down->maximum());
+}
+
 void LogPaneWidget::Insert(const std::string& text) {
+    QScrollBar* down = verticalScrollBar();
+    QScrollBar* across = horizontalScrollBar();
+    // New lines are followed only while the operator is not reading back or copying: with the
+    // view scrolled up, or text selected, the view and the selection stay where they are.
+    QTextCursor view = textCursor();
+    const bool follow = down->value() == down->maximum() && !view.hasSelection();
+    const int anchor = view.anchor();
+    const int position = view.position();
+    const int downAt = down->value();
+    const int acrossAt = across->value();
     QTextCursor c(document());
     c.movePosition(QTextCursor::End);
     if (!empty_) c.insertBlock();
     c.insertText(QString::fromStdString(text));
     empty_ = false;
-    // Keep the newest line in view, like the control it replaces.
-    QTextCursor view = textCursor();
-    view.movePosition(QTextCursor::End);
-    setTextCursor(view);
+    view = textCursor();
+    if (follow) {
+        view.movePosition(QTextCursor::End);
+        setTextCursor(view);
+        down->setValue(down->maximum());
+        return;
+    }
+    // A selection reaching the end would grow with the line inserted there.
+    if (view.anchor() != anchor || view.position() != position) {
+        view.setPosition(anchor);
+        view.setPosition(position, QTextCursor::KeepAnchor);
+        setTextCursor(view);
+    }
+    down->setValue(downAt);
+    across->setValue(acrossAt);
 }
 
 }  // namespace conv

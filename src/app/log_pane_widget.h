@@ -23,6 +23,9 @@ class LogPaneWidget : public QPlainTextEdit, public LogPane {
     // rate would cost more than all the protocol work: the lines are held and shown at restore.
     void SetHolding(bool hold);
 
+  protected:
+    void resizeEvent(QResizeEvent* e) override;
+
   private:
     void Insert(const std::string& text);
     bool holding_ = false;

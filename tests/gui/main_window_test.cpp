@@ -2,7 +2,9 @@
 // log flag commands, the close guard's paths and the password dialogs.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QToolButton>
 #include <QtTest>
 #include <fstream>
@@ -358,6 +360,48 @@ class MainWindowTest : public QObject {
         QCOMPARE(p.main().sRichEdit2->LineCount(), 2);
         c.Log.LogVelt("live");
         QVERIFY(p.main().sRichEdit2->toPlainText().endsWith(QStringLiteral("second\nlive")));
+    }
+
+    // The operator reads back and copies from a pane while the host keeps it busy: new lines
+    // are followed only while the view is at the end and nothing is selected.
+    void panesFollowNewLinesOnlyAtTheEndWithNothingSelected() {
+        LogPaneWidget pane;
+        pane.resize(300, 200);
+        pane.show();
+        QScrollBar& bar = *pane.verticalScrollBar();
+        int n = 0;
+        const auto add = [&](int lines) {
+            for (int i = 0; i < lines; ++i) pane.AppendLine("line " + std::to_string(++n));
+        };
+        add(100);
+        QVERIFY(bar.maximum() > 10);
+        QCOMPARE(bar.value(), bar.maximum());
+
+        bar.setValue(10);  // scrolled up to read
+        add(5);
+        QCOMPARE(bar.value(), 10);
+
+        bar.setValue(bar.maximum());
+        QTextCursor selection = pane.textCursor();
+        selection.movePosition(QTextCursor::End);
+        selection.movePosition(QTextCursor::PreviousBlock, QTextCursor::KeepAnchor);
+        pane.setTextCursor(selection);  // the last two lines, about to be copied
+        const QString selected = pane.textCursor().selectedText();
+        const int at = bar.value();
+        add(5);
+        QCOMPARE(pane.textCursor().selectedText(), selected);
+        QCOMPARE(bar.value(), at);
+        QVERIFY(bar.value() < bar.maximum());
+
+        selection.clearSelection();
+        pane.setTextCursor(selection);
+        bar.setValue(bar.maximum());
+        add(5);
+        QCOMPARE(bar.value(), bar.maximum());
+        QVERIFY(pane.toPlainText().endsWith(QStringLiteral("line 115")));
+        pane.resize(300, 120);  // a shorter pane still follows
+        add(1);
+        QCOMPARE(bar.value(), bar.maximum());
     }
 
     void paneStartsOverAfter200Lines() {
