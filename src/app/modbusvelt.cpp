@@ -132,6 +132,9 @@ void TF_ModbusVelt::BuildWindow() {
     sSplitter1->addWidget(sRichEdit1);
     sSplitter1->addWidget(sRichEdit2);
     sSplitter1->setSizes({393, 807 - 393});
+    // The left pane keeps its width; the right one fills the rest as the window changes.
+    sSplitter1->setStretchFactor(0, 0);
+    sSplitter1->setStretchFactor(1, 1);
 
     column->addWidget(sPanel1);
     column->addWidget(sPanel2);

@@ -404,6 +404,25 @@ class MainWindowTest : public QObject {
         QCOMPARE(bar.value(), bar.maximum());
     }
 
+    // The left pane keeps its width; the right one takes what the window gains or loses.
+    void theRightPaneTakesTheWindowsNewWidth() {
+        Program p;
+        TF_ModbusVelt& w = p.main();
+        w.show();
+        QTRY_VERIFY(w.isMinimized());
+        w.showNormal();
+        QTRY_COMPARE(w.width(), 807);
+        const int left = w.sRichEdit1->width();
+        const int right = w.sRichEdit2->width();
+        QVERIFY(left >= 390 && left <= 393);
+        for (const int grow : {400, 100, -50}) {
+            w.resize(807 + grow, 477);
+            QTRY_COMPARE(w.width(), 807 + grow);
+            QCOMPARE(w.sRichEdit1->width(), left);
+            QCOMPARE(w.sRichEdit2->width(), right + grow);
+        }
+    }
+
     void paneStartsOverAfter200Lines() {
         Program p;
         p.main().FormShow();
