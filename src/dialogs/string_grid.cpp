@@ -58,6 +58,22 @@ void StringGrid::SetCell(int col, int row, const QString& text) {
     if (col < 0 || col >= columnCount() || row < 0 || row >= RowCount()) return;
     if (row > 0 && text.isEmpty() && !item(row - 1, col)) return;
     ItemAt(col, row)->setText(text);
+    if (fitText_ && !text.isEmpty()) FitColumnTo(col, row);
+}
+
+// The width the style needs to draw the text whole, margins and the grid line included; only
+// for a cell that changed, so a grid rebuilt every second costs little.
+void StringGrid::FitColumnTo(int col, int row) {
+    int needed = 0;
+    if (row == 0) {
+        needed = horizontalHeader()->sectionSizeHint(col);
+    } else {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        needed = itemDelegate()->sizeHint(option, model()->index(row - 1, col)).width() +
+                 (showGrid() ? 1 : 0);
+    }
+    if (needed > columnWidth(col)) setColumnWidth(col, needed);
 }
 
 void StringGrid::ClearCells() {

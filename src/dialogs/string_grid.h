@@ -31,6 +31,10 @@ class StringGrid : public QTableWidget {
     // cells that already hold the text are left alone.
     void Assign(const std::vector<std::vector<std::string>>& rows);
 
+    // Columns that only ever grow, so that every text set afterwards shows whole: the widths
+    // given before are the least a column has.
+    void SetColumnsFitText(bool fit) { fitText_ = fit; }
+
     // Puts the text of an open cell editor into its cell and closes the editor, as leaving the
     // cell does. A button's mnemonic presses it without taking the focus from the editor, so
     // whatever reads the cells after a command calls this first.
@@ -41,6 +45,9 @@ class StringGrid : public QTableWidget {
 
   private:
     QTableWidgetItem* ItemAt(int col, int row);
+    // Widens the column when the cell's text would be cut at its present width.
+    void FitColumnTo(int col, int row);
+    bool fitText_ = false;
 };
 
 }  // namespace conv

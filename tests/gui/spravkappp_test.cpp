@@ -1,8 +1,11 @@
 // Current data viewer: the cell formats, which tanks each grid lists, and the refresh timer.
 #include "dialogs/spravkappp.h"
 
+#include <QHeaderView>
+#include <QStyle>
 #include <QTest>
 #include <QToolButton>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -37,6 +40,20 @@ void SetHeight(Block& b, int reg, uint16_t mm) {
     const uint8_t w[2] = {static_cast<uint8_t>(mm >> 8), static_cast<uint8_t>(mm)};
     b.StoreWire(reg, w, 1);
     b.ConvertHeight(reg);
+}
+
+// Every sensor of a pressure or gas block at one value, its state bytes AB CD.
+template <class Block>
+void SetEverySlot(Block& b, float value) {
+    std::array<uint8_t, Block::kBytes> wire{};
+    for (int k = 1; k <= Block::kSensors; ++k) {
+        uint8_t* slot = wire.data() + 2 * Block::SensorReg(k);
+        FloatToWire(value, slot);
+        slot[4] = 0xAB;
+        slot[5] = 0xCD;
+    }
+    b.StoreWire(0, wire.data(), Block::kCount);
+    for (int k = 1; k <= Block::kSensors; ++k) b.ConvertFloat(Block::SensorReg(k));
 }
 
 void AddTank(TankTable& t, int number, int address, uint8_t type) {
@@ -161,9 +178,6 @@ class SpravkaTest : public QObject {
             QCOMPARE(g->RowCount(), 62);
             QCOMPARE(g->editTriggers(), QAbstractItemView::NoEditTriggers);
             QCOMPARE(g->selectionBehavior(), QAbstractItemView::SelectRows);
-            QCOMPARE(g->columnWidth(2), 60);
-            QCOMPARE(g->columnWidth(3), 70);
-            QCOMPARE(g->columnWidth(4), 64);
         }
         // A new showing always starts on the main parameters.
         dlg->sSpeedButton2Click();
@@ -298,6 +312,52 @@ class SpravkaTest : public QObject {
         const StringGrid& pressure = *dlg->StringGrid3;
         QCOMPARE(Row(pressure, 0, 18, 19), (QStringList{"ДД9,мПа", "Сост.ДД9"}));
         QCOMPARE(Row(pressure, 1, 18, 19), (QStringList{"101.32", "110"}));
+    }
+
+    // No digit or letter is cut: a column keeps at least its written width and grows to fit
+    // what it shows, large values too. Fitting is measured as the style draws: a cell's text
+    // between its margins, inside the grid line; a header's between the header margins.
+    void everyValueAndHeaderFitsItsColumn() {
+        TankTable& t = env->conv.Table;
+        AddTank(t, 64, 255, 0);
+        AddTank(t, 63, 254, 1);
+        AddTank(t, 62, 253, 2);
+        TankEntry& level = t.Tank(64);
+        for (int reg : MainBlock::kFloatRegs) SetSlot(level.Main, reg, 10412345.0f, 0xAB, 0xCD);
+        const uint8_t software[8] = {'W', 'W', 'W', 'W', 'W', 'W', 255, 255};
+        level.Main.StoreWire(36, software, 4);
+        for (int k = 1; k <= TempBlock::kPoints; ++k) {
+            SetSlot(level.Temp, TempBlock::PointReg(k), -16240.5f, 0xAB, 0xCD);
+            SetHeight(level.TempCoords, 193 + k, 65535);
+        }
+        for (int k = 1; k <= DensityBlock::kProbes; ++k) {
+            SetSlot(level.Density, DensityBlock::ProbeReg(k), 1.0412f, 0x7F, 0xCD);
+            SetHeight(level.Probe, ProbeBlock::HeightReg(k), 65535);
+            SetFloat(level.Probe, ProbeBlock::HeightReg(k) + 1, -16240.5f);
+        }
+        SetEverySlot(t.Tank(63).Pressure, 10412345.0f);
+        SetEverySlot(t.Tank(62).Gas, 104123.45f);
+        dlg->show();
+        dlg->Timer1Timer();
+        QCOMPARE(dlg->StringGrid1->Cell(2, 1), QString("10412345.00"));
+
+        for (StringGrid* g : {dlg->StringGrid1, dlg->StringGrid4, dlg->StringGrid5,
+                              dlg->StringGrid2, dlg->StringGrid3}) {
+            QStyle& style = *g->style();
+            const int cellMargin = style.pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, g) + 1;
+            QHeaderView& header = *g->horizontalHeader();
+            const int headerMargin = style.pixelMetric(QStyle::PM_HeaderMargin, nullptr, &header);
+            for (int c = 0; c < g->ColCount(); ++c) {
+                const int width = g->columnWidth(c);
+                QVERIFY(width >= (c == 2 ? 60 : c == 3 ? 70 : 64));
+                const QString head = g->Cell(c, 0);
+                QVERIFY2(header.fontMetrics().horizontalAdvance(head) + 2 * headerMargin <= width,
+                         qPrintable(head));
+                const QString value = g->Cell(c, 1);
+                QVERIFY2(g->fontMetrics().horizontalAdvance(value) + 2 * cellMargin <= width - 1,
+                         qPrintable(head + ": " + value));
+            }
+        }
     }
 
     // A tank whose type changed leaves its old grids at the next tick; the rows below move up.
