@@ -1,5 +1,6 @@
 #include "dialogs/ustcom.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGridLayout>
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
@@ -17,6 +19,7 @@
 namespace conv {
 namespace {
 
+constexpr int kLeastBoxWidth = 120;
 constexpr int kFirstComPort = 1;
 constexpr int kLastComPort = 254;
 
@@ -98,7 +101,8 @@ TF_UstCom::TF_UstCom(Converter& conv, AppServices& services, QWidget* parent)
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
         combo->setMaxVisibleItems(8);
-        combo->setMinimumWidth(120);
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        combo->setMinimumWidth(kLeastBoxWidth);
         rows->addWidget(combo, row, 2);
     };
     side(0, "MODBUS", sRadioGroup1, sComboBox1);
@@ -151,6 +155,21 @@ void TF_UstCom::FormShow() {
     sComboBox1->setEditText(QString::fromStdString(s.ModbusPortName));
     sRadioGroup2->SetItemIndex(s.VeltPortExists != 0 ? 1 : 0);
     sComboBox2->setEditText(QString::fromStdString(s.VeltPortName));
+    FitBoxesToNames();
+}
+
+// A device path must be read whole to be told from its neighbours: each box is made as wide as
+// its longest name, and its open list too; the dialog grows to hold the boxes when it must.
+void TF_UstCom::FitBoxesToNames() {
+    for (QComboBox* box : {sComboBox1, sComboBox2}) {
+        box->setMinimumWidth(std::max(kLeastBoxWidth, box->sizeHint().width()));
+        QAbstractItemView* list = box->view();
+        list->setMinimumWidth(list->sizeHintForColumn(0) +
+                              2 * list->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) +
+                              list->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    }
+    if (layout()) layout()->activate();
+    CentreOnScreen();
 }
 
 void TF_UstCom::sButton1Click() {

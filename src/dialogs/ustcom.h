@@ -52,6 +52,7 @@ class TF_UstCom : public Form {
     std::string DeviceRoot = "/dev";
 
   private:
+    void FitBoxesToNames();
     void AddToBothLists(const QString& name);
     // A name goes into the lists when it can be opened, or when a side is configured on it.
     void OfferPort(const std::string& name);

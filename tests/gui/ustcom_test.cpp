@@ -2,9 +2,12 @@
 // and Apply against a temporary settings file.
 #include "dialogs/ustcom.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QStyle>
 #include <QTest>
 
 #include "app/program_windows.h"
@@ -127,6 +130,39 @@ class UstComTest : public QObject {
                               q + "/ttyACM0", q + "/serial/by-id/usb-Acme-if00",
                               q + "/serial/by-id/usb-FTDI_FT232R-if00-port0"}));
         QCOMPARE(Items(*dlg->sComboBox2), Items(*dlg->sComboBox1));
+    }
+
+    // An adapter's stable name is long: the longest name listed reads whole in the box and in
+    // its open list, measured as the line edit and the list's items draw their text.
+    void theLongestNameListedReadsWholeInTheBoxAndTheList() {
+        const QString root = devices.path();
+        const QString adapter =
+            "serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_"
+            "Controller_4a6e2f9c1d3bec11b3d4a1b2c3d4e5f6-if00-port0";
+        Touch(root, {"ttyUSB0", adapter});
+        const QString name = root + "/" + adapter;
+        env->ports = {{(root + "/ttyUSB0").toStdString(), 0}, {name.toStdString(), 0}};
+        dlg->DeviceRoot = root.toStdString();
+        dlg->show();
+        for (QComboBox* box : {dlg->sComboBox1, dlg->sComboBox2}) {
+            const int at = box->findText(name);
+            QVERIFY(at >= 0);
+            box->setCurrentIndex(at);
+            QLineEdit& edit = *box->lineEdit();
+            // The line edit keeps 2 pixels on each side and one for the cursor.
+            QTRY_VERIFY2(edit.width() >= edit.fontMetrics().horizontalAdvance(name) + 5,
+                         qPrintable(QString::number(edit.width())));
+
+            box->showPopup();
+            QAbstractItemView& list = *box->view();
+            QTRY_VERIFY(list.isVisible());
+            const int margin =
+                list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1;
+            QVERIFY2(
+                list.viewport()->width() >= list.fontMetrics().horizontalAdvance(name) + 2 * margin,
+                qPrintable(QString::number(list.viewport()->width())));
+            box->hidePopup();
+        }
     }
 
     void applyWritesBothSidesAndSaysSo() {
