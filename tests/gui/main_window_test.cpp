@@ -1,6 +1,8 @@
 // The main window through its handlers: the start-up sequence against real settings files, the
 // log flag commands, the close guard's paths and the password dialogs.
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -8,6 +10,7 @@
 #include <QToolButton>
 #include <QtTest>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "app/log_pane_widget.h"
@@ -59,6 +62,31 @@ struct Program {
 
 QString Text(QLabel* l) {
     return l->text();
+}
+
+QAction* Named(const QList<QAction*>& actions, const QString& text) {
+    for (QAction* a : actions) {
+        if (a->text() == text) return a;
+    }
+    return nullptr;
+}
+
+// Chooses a menu item as the operator does: a click on the menu bar's entry, then a click on
+// each item of the path in the menus it opens. A path of one entry is a command on the bar.
+void ChooseFromMenu(QMainWindow& w, const QStringList& path) {
+    QMenuBar& bar = *w.menuBar();
+    QAction* entry = Named(bar.actions(), path[0]);
+    QVERIFY2(entry, qPrintable(path[0]));
+    QTest::mouseClick(&bar, Qt::LeftButton, {}, bar.actionGeometry(entry).center());
+    QMenu* menu = entry->menu();
+    for (const QString& item : path.mid(1)) {
+        QVERIFY(menu);
+        QTRY_VERIFY(menu->isVisible());
+        QAction* a = Named(menu->actions(), item);
+        QVERIFY2(a, qPrintable(item));
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+        menu = a->menu();
+    }
 }
 
 }  // namespace
@@ -197,6 +225,65 @@ class MainWindowTest : public QObject {
         QCOMPARE(p.conv().Log.LogEnabled, 1);
         QCOMPARE(Text(p.main().sLabel3), QStringLiteral("Флаг ведения протокола установлен"));
         QCOMPARE(p.Read("Флаг", "Протокол"), std::string("1"));
+    }
+
+    // Every menu item and tool button does its command when the operator uses it, through the
+    // menu bar and the buttons themselves, not through the handlers.
+    void everyMenuItemAndToolButtonDoesItsCommand() {
+        Program p;
+        TF_ModbusVelt& w = p.main();
+        w.show();
+        QTRY_VERIFY(w.isMinimized());
+        w.showNormal();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        Windows& all = *p.windows;
+        const auto shown = [&](QDialog* d) {
+            return std::function<bool()>([&p, d] {
+                return p.dialogs.shownDialogs == std::vector<QDialog*>{d} && p.boxes.shown.empty();
+            });
+        };
+        const auto logFlag = [&](int32_t value, const char* label) {
+            return std::function<bool()>([&p, value, label] {
+                return p.conv().Log.LogEnabled == value &&
+                       p.main().sLabel3->text() == QString::fromUtf8(label) &&
+                       p.dialogs.shownDialogs.empty();
+            });
+        };
+        // The close guard asked and, answered Cancel, kept the program running.
+        const std::function<bool()> closeAsked = [&p] {
+            return p.boxes.shown.size() == 1 && p.boxes.shown[0].okCancel && p.main().isVisible() &&
+                   p.dialogs.shownDialogs.empty();
+        };
+        const QString setup = QStringLiteral("&Установка");
+        const QString flag = QStringLiteral("Флаг ведения протокола");
+        struct Case {
+            QStringList menuPath;
+            QToolButton* button;
+            std::function<bool()> done;
+        };
+        const Case cases[] = {
+            {{setup, "Установка адресов каналов"}, nullptr, shown(all.F_Nastroika.get())},
+            {{setup, "Установка СОМ-порта"}, nullptr, shown(all.F_UstCom.get())},
+            {{setup, flag, "Снять"}, nullptr, logFlag(0, "Флаг ведения протокола снят")},
+            {{setup, flag, "Установить"}, nullptr, logFlag(1, "Флаг ведения протокола установлен")},
+            {{setup, "Установка пароля для закрытия АРМа"}, nullptr, shown(all.F_Dostup.get())},
+            {{"&Выход"}, nullptr, closeAsked},
+            {{}, w.SpeedButton8, shown(all.F_Nastroika.get())},
+            {{}, w.SpeedButton7, shown(all.F_SpravkaPPP.get())},
+            {{}, w.SpeedButton6, closeAsked},
+        };
+        for (const Case& c : cases) {
+            p.dialogs.shownDialogs.clear();
+            p.boxes.shown.clear();
+            if (c.button) {
+                QTest::mouseClick(c.button, Qt::LeftButton);
+            } else {
+                ChooseFromMenu(w, c.menuPath);
+                if (QTest::currentTestFailed()) return;
+            }
+            const QString what = c.button ? c.button->toolTip() : c.menuPath.join(" > ");
+            QTRY_VERIFY2(c.done(), qPrintable(what));
+        }
     }
 
     void closeWithDefaultPasswordAsksFirst() {
