@@ -199,8 +199,9 @@ void Rebuild(StringGrid& grid, const GridSpec& layout, const TankTable& table) {
 
 StringGrid* MakeGrid(const GridSpec& layout, QWidget* parent) {
     auto* g = new StringGrid(layout.columnCount, kViewerGridRows, parent);
-    for (int c = 0; c < layout.columnCount; ++c)
+    for (int c = 0; c < layout.columnCount; ++c) {
         g->setColumnWidth(c, c == 2 ? 60 : c == 3 ? 70 : 64);
+    }
     // Widths as written, widened where a header or a value would be cut: a hidden digit is a
     // wrong reading.
     g->SetColumnsFitText(true);
