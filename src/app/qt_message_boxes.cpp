@@ -12,7 +12,8 @@ std::string AppServices::SettingsPath() const {
 }
 
 void ReportWriteError(MessageBoxes& boxes, const SettingsFile& file) {
-    boxes.Show("Ошибка записи в файл настроек: " + file.LastError(), kAppTitle);
+    // "... настроек C:\АРМ\Nastroika.ini: файл или диск только для чтения"
+    boxes.Show("Ошибка записи в файл настроек " + file.LastError(), kAppTitle);
 }
 
 void QtMessageBoxes::Show(const std::string& text, const std::string& caption) {

@@ -3,6 +3,7 @@
 // other. A write replaces the file atomically: a crash or a full disk never leaves half a file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace conv {
@@ -26,9 +27,11 @@ class SettingsFile {
                                    const std::string& value);
     [[nodiscard]] bool DeleteKey(const std::string& section, const std::string& key);
 
+    // The file's path, a colon and the reason in Russian, for the operator's boxes.
     const std::string& LastError() const { return lastError_; }
 
   private:
+    void Fail(const std::string& reason);
     bool Replace(const std::string& bytes);
     std::string path_;
     std::string lastError_;
@@ -36,5 +39,11 @@ class SettingsFile {
 
 // Directory of the running executable (its real path), ending in the path separator.
 std::string ExecutableDir();
+
+// Why the platform refused, in the operator's words, from an errno value (POSIX, and the C
+// runtime on Windows) or from a Win32 error code. Both are compiled on every platform so that
+// each can be checked anywhere.
+std::string ErrnoReasonText(int errnoValue);
+std::string Win32ReasonText(uint32_t errorCode);
 
 }  // namespace conv

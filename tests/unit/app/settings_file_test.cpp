@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -130,13 +131,62 @@ TEST_F(SettingsFileTest, RefusedWriteReportsAndLeavesTheFileAlone) {
     // A file without write permission is refused even for root, like the read-only attribute.
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
     EXPECT_FALSE(f.WriteString(ini::kFlag, ini::kLog, "0"));
-    EXPECT_FALSE(f.LastError().empty());
+    EXPECT_EQ(f.LastError(), path_ + ": файл или диск только для чтения");
     EXPECT_FALSE(f.DeleteKey(ini::kFlag, ini::kLog));
     EXPECT_EQ(Bytes(), before);
 
     // A folder that cannot hold the temporary file refuses as well.
-    SettingsFile nowhere((dir_ / "missing-folder" / kSettingsFileName).string());
+    const std::string nowherePath = (dir_ / "missing-folder" / kSettingsFileName).string();
+    SettingsFile nowhere(nowherePath);
     EXPECT_FALSE(nowhere.WriteString(ini::kFlag, ini::kLog, "0"));
+    EXPECT_EQ(nowhere.LastError(), nowherePath + ": папка не найдена");
+}
+
+// The operator is told why in Russian, whatever words the platform had for it.
+TEST(RefusalReasons, ErrnoValuesAndWin32CodesInTheOperatorsWords) {
+    const std::string readOnly = "файл или диск только для чтения";
+    const std::string noSpace = "нет места на диске";
+    const std::string denied = "доступ запрещён";
+    const std::string noFolder = "папка не найдена";
+    const std::string folderInPlace = "вместо файла папка";
+    const std::string linkLoop = "ссылки на файл замкнуты в кольцо";
+    const std::string diskFault = "ошибка чтения или записи на диске";
+    const std::pair<int, std::string> errnoCases[] = {
+        {EROFS, readOnly},
+        {ENOSPC, noSpace},
+        {EACCES, denied},
+        {EPERM, denied},
+        {ENOENT, noFolder},
+        {ENOTDIR, noFolder},
+        {EISDIR, folderInPlace},
+        {EIO, diskFault},
+#ifdef EDQUOT
+        {EDQUOT, noSpace},
+#endif
+#ifdef ELOOP
+        {ELOOP, linkLoop},
+#endif
+        {EBUSY, "системная ошибка, код " + std::to_string(EBUSY)},
+    };
+    for (const auto& [code, text] : errnoCases) EXPECT_EQ(ErrnoReasonText(code), text) << code;
+
+    // Win32 codes by number, as GetLastError() gives them.
+    const std::pair<uint32_t, std::string> win32Cases[] = {
+        {19, readOnly},
+        {112, noSpace},
+        {39, noSpace},
+        {5, denied},
+        {32, denied},
+        {33, denied},
+        {2, noFolder},
+        {3, noFolder},
+        {15, noFolder},
+        {53, noFolder},
+        {1921, linkLoop},
+        {23, diskFault},
+        {1117, "системная ошибка, код 1117"},  // ERROR_IO_DEVICE
+    };
+    for (const auto& [code, text] : win32Cases) EXPECT_EQ(Win32ReasonText(code), text) << code;
 }
 
 TEST(WholeNumbers, DecimalOnlyAndWithinRange) {
