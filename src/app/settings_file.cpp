@@ -1,8 +1,6 @@
 #include "app/settings_file.h"
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "app/ini_document.h"
@@ -20,14 +18,6 @@
 
 namespace conv {
 namespace {
-
-// nullopt-free read: false when the file cannot be read (absent or unreadable).
-bool ReadAll(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
 
 // The reasons the operator is told. A folder in place of the file, a link loop and a failing disk
 // are named too: they are what makes a file that is there unreadable.
@@ -99,35 +89,101 @@ void SettingsFile::Fail(const std::string& reason) {
     lastError_ = path_ + ": " + reason;
 }
 
-bool SettingsFile::Exists() const {
-    std::ifstream in(path_, std::ios::binary);
-    return static_cast<bool>(in);
+// One look at the file: its bytes, or that there is no such file, or why it could not be read.
+struct SettingsFile::Contents {
+    FileState state = FileState::kMissing;
+    std::string bytes;
+    std::string reason;  // kUnreadable: in the operator's words
+};
+
+FileState SettingsFile::State() {
+    const Contents c = Load();
+    if (c.state == FileState::kUnreadable) Fail(c.reason);
+    return c.state;
 }
 
 std::string SettingsFile::ReadString(const std::string& section, const std::string& key,
                                      const std::string& def) const {
-    std::string bytes;
-    if (!ReadAll(path_, bytes)) return def;
-    return IniDocument::Parse(bytes).Get(section, key).value_or(def);
+    const Contents c = Load();
+    if (c.state != FileState::kReadable) return def;
+    return IniDocument::Parse(c.bytes).Get(section, key).value_or(def);
+}
+
+std::optional<std::string> SettingsFile::TryReadString(const std::string& section,
+                                                       const std::string& key,
+                                                       const std::string& def) {
+    const Contents c = Load();
+    if (c.state == FileState::kUnreadable) {
+        Fail(c.reason);
+        return std::nullopt;
+    }
+    if (c.state == FileState::kMissing) return def;
+    return IniDocument::Parse(c.bytes).Get(section, key).value_or(def);
 }
 
 bool SettingsFile::WriteString(const std::string& section, const std::string& key,
                                const std::string& value) {
-    std::string bytes;
-    IniDocument doc = ReadAll(path_, bytes) ? IniDocument::Parse(bytes) : IniDocument();
+    const Contents c = Load();
+    if (c.state == FileState::kUnreadable) {
+        // Writing would start from an empty document and replace the file with it.
+        Fail("файл не удалось прочитать (" + c.reason + ")");
+        return false;
+    }
+    IniDocument doc = c.state == FileState::kReadable ? IniDocument::Parse(c.bytes) : IniDocument();
     doc.Set(section, key, value);
     return Replace(doc.Serialize());
 }
 
 bool SettingsFile::DeleteKey(const std::string& section, const std::string& key) {
-    std::string bytes;
-    if (!ReadAll(path_, bytes)) return true;  // nothing to delete
-    IniDocument doc = IniDocument::Parse(bytes);
+    const Contents c = Load();
+    if (c.state == FileState::kUnreadable) {
+        Fail("файл не удалось прочитать (" + c.reason + ")");
+        return false;
+    }
+    if (c.state == FileState::kMissing) return true;  // nothing to delete
+    IniDocument doc = IniDocument::Parse(c.bytes);
     if (!doc.Remove(section, key)) return true;
     return Replace(doc.Serialize());
 }
 
+std::string ReadFailureText(const SettingsFile& file, const std::string& consequence) {
+    return "Не удалось прочитать файл настроек " + file.LastError() + ". " + consequence;
+}
+
 #ifdef _WIN32
+
+SettingsFile::Contents SettingsFile::Load() const {
+    Contents c;
+    HANDLE h = CreateFileA(path_.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // The file or its folder does not exist; anything else is a file we could not read.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            c.state = FileState::kUnreadable;
+            c.reason = Win32ReasonText(error);
+        }
+        return c;
+    }
+    char buf[4096];
+    DWORD n = 0;
+    for (;;) {
+        if (!ReadFile(h, buf, sizeof buf, &n, nullptr)) {
+            c.state = FileState::kUnreadable;
+            c.reason = Win32ReasonText(GetLastError());
+            c.bytes.clear();
+            break;
+        }
+        if (n == 0) {
+            c.state = FileState::kReadable;
+            break;
+        }
+        c.bytes.append(buf, n);
+    }
+    CloseHandle(h);
+    return c;
+}
 
 bool SettingsFile::Replace(const std::string& bytes) {
     const DWORD attrs = GetFileAttributesA(path_.c_str());
@@ -171,6 +227,37 @@ std::string ExecutableDir() {
 }
 
 #else
+
+SettingsFile::Contents SettingsFile::Load() const {
+    Contents c;
+    // Non-blocking, so that a pipe put in the file's place cannot hang the program.
+    const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) {
+            c.state = FileState::kUnreadable;
+            c.reason = ErrnoReasonText(errno);
+        }
+        return c;
+    }
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {  // a folder opens, and fails here
+            c.state = FileState::kUnreadable;
+            c.reason = ErrnoReasonText(errno);
+            c.bytes.clear();
+            break;
+        }
+        if (n == 0) {
+            c.state = FileState::kReadable;
+            break;
+        }
+        c.bytes.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return c;
+}
 
 bool SettingsFile::Replace(const std::string& bytes) {
     mode_t mode = 0644;

@@ -5,6 +5,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "app/settings_file.h"
 
@@ -75,9 +76,17 @@ void TF_Dostup::FormClose() {
 
 void TF_Dostup::sButton1Click() {
     if (!settings_) settings_ = std::make_unique<SettingsFile>(services_.SettingsPath());
-    const std::string code =
-        settings_->ReadString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword);
-    if (S(sEdit1->text()) == code) {
+    const std::optional<std::string> code =
+        settings_->TryReadString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword);
+    if (!code) {
+        // The code that is set is unknown, and the default must not stand in for it.
+        conv_.State.AccessGranted = 0;
+        services_.boxes->Show(ReadFailureText(*settings_, "Код доступа проверить нельзя."),
+                              kAppTitle);
+        sEdit1->clear();
+        return;
+    }
+    if (S(sEdit1->text()) == *code) {
         conv_.State.AccessGranted = 1;
         accept();
         return;
@@ -121,7 +130,7 @@ TF_Parol::~TF_Parol() = default;
 void TF_Parol::FormShow() {
     settings_ = std::make_unique<SettingsFile>(services_.SettingsPath());
     SettingsFile& f = *settings_;
-    if (!f.Exists()) {
+    if (f.State() == FileState::kMissing) {
         // A refused write ends the showing's work quietly; the fields keep what they had.
         if (!f.WriteString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword)) return;
         if (!f.WriteString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword)) return;
@@ -129,8 +138,19 @@ void TF_Parol::FormShow() {
         sEdit2->setText(QString::fromUtf8(ini::kDefaultPassword));
         return;
     }
-    sEdit1->setText(Q(f.ReadString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword)));
-    sEdit2->setText(Q(f.ReadString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword)));
+    const auto access = f.TryReadString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword);
+    const auto operatorPassword =
+        access ? f.TryReadString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword)
+               : std::nullopt;
+    if (!operatorPassword) {
+        // Showing the defaults would pass them off as the passwords that are set.
+        sEdit1->clear();
+        sEdit2->clear();
+        services_.boxes->Show(ReadFailureText(f, "Пароли не показаны."), kAppTitle);
+        return;
+    }
+    sEdit1->setText(Q(*access));
+    sEdit2->setText(Q(*operatorPassword));
 }
 
 void TF_Parol::sButton1Click() {

@@ -13,6 +13,7 @@
 #include "app/ini_document.h"
 #include "app/program_state.h"
 #include "app/text_codec.h"
+#include "support/unreadable_file.h"
 
 namespace conv {
 namespace {
@@ -45,7 +46,7 @@ class SettingsFileTest : public ::testing::Test {
 
 TEST_F(SettingsFileTest, FirstWriteCreatesWindows1251FileWithCrLf) {
     SettingsFile f(path_);
-    EXPECT_FALSE(f.Exists());
+    EXPECT_EQ(f.State(), FileState::kMissing);
     ASSERT_TRUE(f.WriteString(ini::kTanks, "1", "0"));
     // "[Резервуар]" in Windows-1251, CRLF, "1=0", CRLF.
     EXPECT_EQ(Bytes(), "[\xD0\xE5\xE7\xE5\xF0\xE2\xF3\xE0\xF0]\r\n1=0\r\n");
@@ -140,6 +141,36 @@ TEST_F(SettingsFileTest, RefusedWriteReportsAndLeavesTheFileAlone) {
     SettingsFile nowhere(nowherePath);
     EXPECT_FALSE(nowhere.WriteString(ini::kFlag, ini::kLog, "0"));
     EXPECT_EQ(nowhere.LastError(), nowherePath + ": папка не найдена");
+}
+
+// Only "no such file" is missing. A file that is there but cannot be read is neither taken for an
+// empty one nor written over, and a delete on it does not report success.
+TEST_F(SettingsFileTest, UnreadableFileIsNotMissingAndNeverWrittenOver) {
+    for (const test::UnreadableWay& way : test::UnreadableWays()) {
+        SCOPED_TRACE(way.name);
+        test::MakeUnreadable(path_, way.kind);
+        const std::string before = test::DescribeOnDisk(path_);
+        SettingsFile f(path_);
+        EXPECT_EQ(f.State(), FileState::kUnreadable);
+        EXPECT_EQ(f.LastError(), path_ + ": " + way.reason);
+        EXPECT_EQ(f.TryReadString(ini::kFlag, ini::kLog, "1"), std::nullopt);
+        EXPECT_FALSE(f.WriteString(ini::kTanks, "1", "0"));
+        EXPECT_EQ(f.LastError(), path_ + ": файл не удалось прочитать (" + way.reason + ")");
+        EXPECT_FALSE(f.DeleteKey(ini::kTanks, "1"));
+        EXPECT_EQ(test::DescribeOnDisk(path_), before);
+        test::RemoveUnreadable(path_);
+    }
+
+    SettingsFile f(path_);
+    EXPECT_EQ(f.State(), FileState::kMissing);
+    EXPECT_EQ(f.TryReadString(ini::kFlag, ini::kLog, "1"), "1");
+    EXPECT_TRUE(f.DeleteKey(ini::kFlag, ini::kLog));
+    Put("[Флаг]\r\nПротокол=0\r\n");
+    EXPECT_EQ(f.State(), FileState::kReadable);
+    EXPECT_EQ(f.TryReadString(ini::kFlag, ini::kLog, "1"), "0");
+    // A missing folder means no such file as well.
+    EXPECT_EQ(SettingsFile((dir_ / "missing-folder" / kSettingsFileName).string()).State(),
+              FileState::kMissing);
 }
 
 // The operator is told why in Russian, whatever words the platform had for it.
