@@ -255,8 +255,18 @@ void TF_ModbusVelt::Timer3Timer() {
 }
 
 bool TF_ModbusVelt::FormClose() {
-    const std::string stored =
-        Settings().ReadString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword);
+    const std::optional<std::string> read =
+        Settings().TryReadString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword);
+    if (!read) {
+        // The password that is set is unknown: taking the default would let anyone close past
+        // it, so the program stays open and says why; once the file can be read again, closing
+        // works as before. Polling and host service go on meanwhile.
+        services_.boxes->Show(
+            ReadFailureText(Settings(), "Пароль оператора проверить нельзя, программа не закрыта."),
+            kAppTitle);
+        return false;
+    }
+    const std::string& stored = *read;
     if (stored == ini::kDefaultPassword) {
         if (!services_.boxes->AskOkCancel(
                 "При закрытии произойдет разрыв связи с датчиковой аппаратурой!!!",

@@ -11,7 +11,8 @@ std::string AppServices::SettingsPath() const {
 }
 
 void ReportWriteError(MessageBoxes& boxes, const SettingsFile& file) {
-    boxes.Show("Ошибка записи в файл настроек: " + file.LastError(), kAppTitle);
+    // "... настроек C:\АРМ\Nastroika.ini: файл или диск только для чтения"
+    boxes.Show("Ошибка записи в файл настроек " + file.LastError(), kAppTitle);
 }
 
 std::unique_ptr<QMessageBox> MakeMessageBox(QMessageBox::Icon icon, const std::string& text,

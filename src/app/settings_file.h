@@ -3,11 +3,20 @@
 // other. A write replaces the file atomically: a crash or a full disk never leaves half a file.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+
+#include "app/ini_document.h"
 
 namespace conv {
 
 inline constexpr const char* kSettingsFileName = "Nastroika.ini";
+
+// What a look at the file found. Only "no such file" is missing: a file that is there but cannot
+// be read (no permission, a folder in its place, a broken link) must never be taken for an empty
+// one, or its settings would be lost by the next write.
+enum class FileState { kMissing, kReadable, kUnreadable };
 
 class SettingsFile {
   public:
@@ -15,20 +24,38 @@ class SettingsFile {
     explicit SettingsFile(std::string path) : path_(std::move(path)) {}
 
     const std::string& Path() const { return path_; }
-    bool Exists() const;
 
-    // The stored text, or `def` when the file, the section or the key is absent.
+    // Reads the file now; for kUnreadable, LastError() says why.
+    FileState State();
+
+    // The stored text, or `def` when the file, the section or the key is absent, and also when
+    // the file cannot be read. Only for readers for which the default is as good as the file.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
-    // false when the platform refused the write (read-only file or folder, full disk); the file
-    // is then as it was. LastError() says why.
+    // The same, but nullopt when the file is there and cannot be read (LastError() says why), so
+    // that the caller does not act on the default as if the file held it.
+    std::optional<std::string> TryReadString(const std::string& section, const std::string& key,
+                                             const std::string& def);
+
+    // The whole file as it stands (an empty document when there is none), or nullopt when it is
+    // there and cannot be read (LastError() says why).
+    std::optional<IniDocument> Document();
+
+    // false when the write was refused: the platform refused it (read-only file or folder, full
+    // disk), or the file is there but cannot be read, so that its other entries would be lost.
+    // The file is then as it was; LastError() names it and says why.
     [[nodiscard]] bool WriteString(const std::string& section, const std::string& key,
                                    const std::string& value);
+    // Refused like a write; a key that is absent (or a file that is missing) is not an error.
     [[nodiscard]] bool DeleteKey(const std::string& section, const std::string& key);
 
+    // The file's path, a colon and the reason in Russian, for the operator's boxes.
     const std::string& LastError() const { return lastError_; }
 
   private:
+    struct Contents;
+    Contents Load() const;
+    void Fail(const std::string& reason);
     bool Replace(const std::string& bytes);
     std::string path_;
     std::string lastError_;
@@ -36,5 +63,15 @@ class SettingsFile {
 
 // Directory of the running executable (its real path), ending in the path separator.
 std::string ExecutableDir();
+
+// Why the platform refused, in the operator's words, from an errno value (POSIX, and the C
+// runtime on Windows) or from a Win32 error code. Both are compiled on every platform so that
+// each can be checked anywhere.
+std::string ErrnoReasonText(int errnoValue);
+std::string Win32ReasonText(uint32_t errorCode);
+
+// "Не удалось прочитать файл настроек <file>: <reason>. " followed by what this means for the
+// operator (one sentence naming what was not done).
+std::string ReadFailureText(const SettingsFile& file, const std::string& consequence);
 
 }  // namespace conv

@@ -9,8 +9,9 @@ namespace conv {
 namespace {
 
 // Tanks and the slave address: one block, ended by the first value that is not a number.
-void LoadTanks(SettingsFile& file, TankTable& table) {
-    if (!file.Exists() && !file.WriteString(ini::kTanks, "1", "0")) return;
+void LoadTanks(SettingsFile& file, FileState state, TankTable& table) {
+    // The first start creates the file; one that is there but unreadable is never written over.
+    if (state == FileState::kMissing && !file.WriteString(ini::kTanks, "1", "0")) return;
     int value = 0;
     if (!ParseWholeNumber(file.ReadString(ini::kSlave, ini::kSlaveAddress, ini::kSlaveDefault),
                           value)) {
@@ -47,7 +48,15 @@ int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes&
 
 void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxes) {
     conv.Table.FirstCycleDone = 0;
-    LoadTanks(file, conv.Table);
+    const FileState state = file.State();
+    if (state == FileState::kUnreadable) {
+        // The reads below then give the defaults, as for an empty file.
+        boxes.Show(ReadFailureText(file,
+                                   "Программа работает с настройками по умолчанию, файл не "
+                                   "изменён."),
+                   kAppTitle);
+    }
+    LoadTanks(file, state, conv.Table);
 
     int logFlag = 0;
     if (ParseWholeNumber(file.ReadString(ini::kFlag, ini::kLog, ini::kLogDefault), logFlag)) {

@@ -1,5 +1,5 @@
 // The settings part of the main window's first showing: reads "Nastroika.ini" (creating it when
-// missing) into the tank table's configuration and the program-wide values.
+// there is no such file) into the tank table's configuration and the program-wide values.
 #pragma once
 
 #include <string>
@@ -12,7 +12,8 @@ struct Converter;
 
 // Steps of the start-up that read the file, in their order. A value that is not a whole number
 // ends the block it stands in, silently, as it always has; a bad "Существует" value is reported
-// and leaves that side unused, and the start-up goes on.
+// and leaves that side unused, and the start-up goes on. A file that is there but cannot be read
+// is reported once and left untouched, and every value takes its default.
 void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxes);
 
 // "Существует" of one side: 1 only for the whole number 1; a bad value is reported by a box that

@@ -183,14 +183,17 @@ void TF_Nastroika::FormShow() {
     TankTable& table = conv_.Table;
     int counted = 0;
     // Opening, the slave address and the tanks are one block: a refused write or a value that is
-    // not a number ends it quietly, and the grid shows the table as it then stands.
+    // not a number ends it quietly, and the grid shows the table as it then stands. So does a file
+    // that cannot be read: its defaults would unconfigure every tank that is being polled.
     [&] {
-        if (!f.Exists() && !f.WriteString(ini::kTanks, "1", "1")) return;
+        if (f.State() == FileState::kMissing && !f.WriteString(ini::kTanks, "1", "1")) return;
         sMaskEdit1->SetText(QString::number(table.SlaveAddress));
         for (int n = 1; n <= kTankCount; ++n) {
             TankEntry& t = table.Tank(n);
-            const std::string text =
-                f.ReadString(ini::kTanks, std::to_string(n), ini::kTankDefault);
+            const std::optional<std::string> read =
+                f.TryReadString(ini::kTanks, std::to_string(n), ini::kTankDefault);
+            if (!read) return;
+            const std::string& text = *read;
             if (text == ini::kTankDefault) {
                 t.Configured = 0;
                 t.ChannelAddress = 0;

@@ -5,9 +5,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <fstream>
-#include <iterator>
-#include <utility>
+#include <optional>
 
 #include "app/ini_document.h"
 #include "app/settings_file.h"
@@ -46,14 +44,6 @@ std::string S(const QString& s) {
     return s.toStdString();
 }
 
-// The settings file's content now, or a new file's when it cannot be read.
-IniDocument FileAsItStands(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return IniDocument();
-    return IniDocument::Parse(
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-}
-
 }  // namespace
 
 // ---- TF_Dostup ----
@@ -87,9 +77,17 @@ void TF_Dostup::FormClose() {
 
 void TF_Dostup::sButton1Click() {
     if (!settings_) settings_ = std::make_unique<SettingsFile>(services_.SettingsPath());
-    const std::string code =
-        settings_->ReadString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword);
-    if (S(sEdit1->text()) == code) {
+    const std::optional<std::string> code =
+        settings_->TryReadString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword);
+    if (!code) {
+        // The code that is set is unknown, and the default must not stand in for it.
+        conv_.State.AccessGranted = 0;
+        services_.boxes->Show(ReadFailureText(*settings_, "Код доступа проверить нельзя."),
+                              kAppTitle);
+        sEdit1->clear();
+        return;
+    }
+    if (S(sEdit1->text()) == *code) {
         conv_.State.AccessGranted = 1;
         accept();
         return;
@@ -133,7 +131,7 @@ TF_Parol::~TF_Parol() = default;
 void TF_Parol::FormShow() {
     settings_ = std::make_unique<SettingsFile>(services_.SettingsPath());
     SettingsFile& f = *settings_;
-    if (!f.Exists()) {
+    if (f.State() == FileState::kMissing) {
         // A refused write ends the showing's work quietly; the fields keep what they had.
         if (!f.WriteString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword)) return;
         if (!f.WriteString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword)) return;
@@ -141,8 +139,19 @@ void TF_Parol::FormShow() {
         sEdit2->setText(QString::fromUtf8(ini::kDefaultPassword));
         return;
     }
-    sEdit1->setText(Q(f.ReadString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword)));
-    sEdit2->setText(Q(f.ReadString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword)));
+    const auto access = f.TryReadString(ini::kPassword, ini::kAccessCode, ini::kDefaultPassword);
+    const auto operatorPassword =
+        access ? f.TryReadString(ini::kPassword, ini::kOperatorPassword, ini::kDefaultPassword)
+               : std::nullopt;
+    if (!operatorPassword) {
+        // Showing the defaults would pass them off as the passwords that are set.
+        sEdit1->clear();
+        sEdit2->clear();
+        services_.boxes->Show(ReadFailureText(f, "Пароли не показаны."), kAppTitle);
+        return;
+    }
+    sEdit1->setText(Q(*access));
+    sEdit2->setText(Q(*operatorPassword));
 }
 
 void TF_Parol::sButton1Click() {
@@ -150,14 +159,18 @@ void TF_Parol::sButton1Click() {
     const std::string access = S(sEdit1->text());
     const std::string operatorPassword = S(sEdit2->text());
     // Both writes are tried on the file as it stands before either is made.
-    IniDocument doc = FileAsItStands(settings_->Path());
+    std::optional<IniDocument> doc = settings_->Document();
+    if (!doc) {
+        services_.boxes->Show(ReadFailureText(*settings_, "Информация не сохранена."), kAppTitle);
+        return;
+    }
     for (const auto& [key, value] : {std::pair{ini::kAccessCode, access},
                                      std::pair{ini::kOperatorPassword, operatorPassword}}) {
-        if (!ReadsBackUnchanged(doc, ini::kPassword, key, value)) {
+        if (!ReadsBackUnchanged(*doc, ini::kPassword, key, value)) {
             services_.boxes->Show(kPasswordWouldNotReadBack, kAppTitle);
             return;
         }
-        doc.Set(ini::kPassword, key, value);
+        doc->Set(ini::kPassword, key, value);
     }
     if (!settings_->WriteString(ini::kPassword, ini::kAccessCode, access) ||
         !settings_->WriteString(ini::kPassword, ini::kOperatorPassword, operatorPassword)) {

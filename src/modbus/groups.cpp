@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "app/operation_log.h"
@@ -302,12 +303,41 @@ void ProcZero(PollContext& c) {
     c.Port.Write(c.Poll.TxFrame.data(), 1);
 }
 
+namespace {
+
+// A tank skipped after the zero byte in this many cycles in a row is marked faulty.
+constexpr int32_t kZeroByteSkipsFaulty = 2;
+
+// "Резервуар 3 (адрес канала 5): посторонние байты после нулевого байта 2-й цикл подряд, связь
+// неисправна"
+std::string ZeroByteSkipLine(int tankNumber, int32_t channelAddress, int32_t cycles) {
+    return "Резервуар " + std::to_string(tankNumber) + " (адрес канала " +
+           std::to_string(channelAddress) + "): посторонние байты после нулевого байта " +
+           std::to_string(cycles) + "-й цикл подряд, связь неисправна";
+}
+
+}  // namespace
+
 void ProcZeroIn(PollContext& c) {
+    TankEntry& tank = c.Tank();
+    // A line error is not skipped over here: the channel select meets it with its retries and
+    // reports it in LinkState and GaugeLinkOk, where a skip would leave a dead line's tanks
+    // showing their last good state for ever.
+    if (c.Poll.RxCount <= 0) {
+        tank.ZeroByteSkips = 0;
+        return;
+    }
     // Bytes after the zero byte mean someone else is talking on the line: leave this tank for the
-    // next cycle. A line error is not skipped over here: the channel select meets it with its
-    // retries and reports it in LinkState and GaugeLinkOk, where a skip would leave a dead line's
-    // tanks showing their last good state for ever.
-    if (c.Poll.RxCount > 0) c.Poll.PollGroup = kGroupTankDone;
+    // next cycle, as it is. When that happens again in the next cycle it is no passing talk but a
+    // line the tank cannot be read on (an adapter echoing what it sends, a gauge answering the
+    // zero byte): no request is ever sent, so its values are stale, and the host must hear that.
+    c.Poll.PollGroup = kGroupTankDone;
+    if (tank.ZeroByteSkips < INT32_MAX) ++tank.ZeroByteSkips;
+    if (tank.ZeroByteSkips >= kZeroByteSkipsFaulty) {
+        tank.LinkState = kLinkFaulty;
+        c.Log.LogModbus(
+            ZeroByteSkipLine(c.Poll.PollChannel + 1, tank.ChannelAddress, tank.ZeroByteSkips));
+    }
 }
 
 void ProcCanal(PollContext& c) {

@@ -158,8 +158,10 @@ void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationL
             poll.RetryBudget = kRetriesPerTank;
         }
         ShowPanel(poll, poll.PollChannel + 1);
-        // Unconfigured entries are passed over within the same tick.
+        // Unconfigured entries are passed over within the same tick; one configured again later
+        // starts a fresh count of skipped cycles.
         if (c.Tank().Configured == 0) {
+            c.Tank().ZeroByteSkips = 0;
             poll.PollGroup = kGroupTankDone;
             continue;
         }

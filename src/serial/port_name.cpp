@@ -12,7 +12,9 @@ std::optional<std::string> DevicePath(const std::string& name) {
     if (name.size() <= 4) return name;
     return "\\\\.\\" + name;
 #else
-    if (name.rfind("/dev/", 0) == 0) return name;
+    // A USB adapter's stable name lies under /dev/serial/by-id; a pseudo-terminal or a link made
+    // by a udev rule may lie anywhere.
+    if (name.front() == '/') return name;
     const auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
     if (name.size() < 4 || lower(name[0]) != 'c' || lower(name[1]) != 'o' ||
         lower(name[2]) != 'm') {

@@ -3,6 +3,7 @@
 // All timing lives in the callers, which run at timer ticks.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,8 +16,14 @@ class MessageBoxes;
 enum : int { kParityNone = 0, kParityOdd = 1, kParityEven = 2 };
 enum : int { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
 
-// Longest port name we accept; anything longer is refused before it reaches the platform.
+// Longest port name we accept; anything longer is refused before it reaches the platform. On
+// Windows a port is "ComN" and the like; on Linux it is any device path the system accepts, and a
+// USB adapter's stable name under /dev/serial/by-id is often well over 64 characters.
+#ifdef _WIN32
 inline constexpr size_t kMaxPortNameLength = 64;
+#else
+inline constexpr size_t kMaxPortNameLength = PATH_MAX - 1;  // PATH_MAX counts the closing NUL
+#endif
 
 class SerialPort {
   public:

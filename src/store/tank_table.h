@@ -150,6 +150,8 @@ struct TankEntry {
     TypeBlock Type;
     int32_t GaugeErrorCode = 0;
     int32_t LinkState = kLinkGood;
+    // Cycles in a row in which bytes after the single zero byte made the poll skip this tank.
+    int32_t ZeroByteSkips = 0;
     MainBlock Main;
     TempBlock Temp;
     TempCoordsBlock TempCoords;

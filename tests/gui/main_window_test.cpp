@@ -19,6 +19,7 @@
 #include "app/text_codec.h"
 #include "support/fake_port.h"
 #include "support/scripted_ui_qt.h"
+#include "support/unreadable_file.h"
 
 using namespace conv;
 
@@ -426,6 +427,73 @@ class MainWindowTest : public QObject {
         QCOMPARE(p.windows->F_Parol->sEdit2->text(), QStringLiteral("731904"));
         QCOMPARE(p.windows->F_Dostup->sEdit1->maxLength(), 6);
         QCOMPARE(p.windows->F_Dostup->sEdit1->echoMode(), QLineEdit::Password);
+    }
+
+    // A settings file that is there but cannot be read: the start-up says so once and runs on
+    // the defaults without touching it, no write goes over it, and neither the close guard nor
+    // the access prompt takes the default password for the one that is set.
+    void unreadableFileIsReportedAndNeverTakenForAMissingOne() {
+        for (const test::UnreadableWay& way : test::UnreadableWays()) {
+            Program p;
+            const std::string path = p.services.SettingsPath();
+            test::MakeUnreadable(path, way.kind);
+            const std::string onDisk = test::DescribeOnDisk(path);
+            const std::string cannotRead =
+                "Не удалось прочитать файл настроек " + path + ": " + way.reason + ". ";
+
+            p.main().FormShow();
+            QCOMPARE(p.boxes.Texts(),
+                     std::vector<std::string>{
+                         cannotRead +
+                         "Программа работает с настройками по умолчанию, файл не изменён."});
+            const TankTable& t = p.conv().Table;
+            QCOMPARE(t.Tank(1).Configured, 0);  // not the first start's tank 1
+            QCOMPARE(t.SlaveAddress, 80);
+            QCOMPARE(p.conv().Log.LogEnabled, 1);
+            QVERIFY(!p.main().Timer1.isActive());
+            QVERIFY(!p.main().Timer2.isActive());
+
+            p.main().N5Click();
+            QCOMPARE(p.boxes.shown.back().text, "Ошибка записи в файл настроек " + path +
+                                                    ": файл не удалось прочитать (" + way.reason +
+                                                    ")");
+
+            p.boxes.answers = {true};
+            QVERIFY(!p.main().FormClose());
+            QCOMPARE(p.boxes.shown.back().text,
+                     cannotRead + "Пароль оператора проверить нельзя, программа не закрыта.");
+            QVERIFY(!p.boxes.shown.back().okCancel);
+            QVERIFY(p.dialogs.shownDialogs.empty());
+
+            p.dialogs.Then([](QDialog& d) {
+                auto& prompt = static_cast<TF_Dostup&>(d);
+                prompt.sEdit1->setText(QStringLiteral("731904"));
+                prompt.sButton1Click();
+            });
+            p.main().E2Click();
+            QCOMPARE(p.conv().State.AccessGranted, 0);
+            QCOMPARE(p.boxes.shown.back().text, cannotRead + "Код доступа проверить нельзя.");
+            QCOMPARE(p.dialogs.shownDialogs.size(), size_t(1));  // no password dialog
+
+            TF_Parol& parol = *p.windows->F_Parol;
+            parol.sEdit1->setText(QStringLiteral("старый"));
+            parol.sEdit2->setText(QStringLiteral("старый"));
+            parol.FormShow();
+            QVERIFY(parol.sEdit1->text().isEmpty());
+            QVERIFY(parol.sEdit2->text().isEmpty());
+            QCOMPARE(p.boxes.shown.back().text, cannotRead + "Пароли не показаны.");
+            QCOMPARE(test::DescribeOnDisk(path), onDisk);
+
+            // Once the file can be read again, closing asks for the password that is set.
+            test::RemoveUnreadable(path);
+            std::ofstream(path, std::ios::binary) << "[Пароль]\r\nоператора=4321\r\n";
+            p.dialogs.Then([](QDialog& d) {
+                auto& prompt = static_cast<TF_ParOperatora&>(d);
+                prompt.sEdit1->setText(QStringLiteral("4321"));
+                prompt.sButton1Click();
+            });
+            QVERIFY(p.main().FormClose());
+        }
     }
 
     void minimisedPanesHoldTheirLinesUntilRestored() {

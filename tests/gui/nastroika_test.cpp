@@ -10,6 +10,7 @@
 #include "gui/dialog_env.h"
 #include "modbus/poll.h"
 #include "support/scripted_ui_qt.h"
+#include "support/unreadable_file.h"
 
 using namespace conv;
 
@@ -288,10 +289,35 @@ class NastroikaTest : public QObject {
         env->MakeReadOnly();
         dlg->sButton1Click();
         QCOMPARE(env->boxes.shown.size(), size_t(1));
-        QVERIFY(env->boxes.shown[0].text.rfind("Ошибка записи в файл настроек", 0) == 0);
+        // In Russian, naming the file, without the platform's English words.
+        QCOMPARE(env->boxes.shown[0].text, "Ошибка записи в файл настроек " + env->IniPath() +
+                                               ": файл или диск только для чтения");
         QCOMPARE(env->conv.Table.Tank(3).Configured, 0);
         QCOMPARE(env->Read("Резервуар", "1"), std::string("0"));
         QCOMPARE(env->Read("SLAVE", "Адрес"), std::string("<absent>"));
+    }
+
+    // A file that cannot be read says nothing about the tanks: the table keeps the tanks being
+    // polled, the grid lists them, and a Save is refused without writing over the file.
+    void unreadableFileLeavesTheTableAsItIs() {
+        for (const test::UnreadableWay& way : test::UnreadableWays()) {
+            cleanup();  // a fresh dialog and folder for each way
+            init();
+            Configure(env->conv.Table, 3, 4);
+            Configure(env->conv.Table, 5, 7);
+            test::MakeUnreadable(env->IniPath(), way.kind);
+            const std::string onDisk = test::DescribeOnDisk(env->IniPath());
+            dlg->show();
+            QCOMPARE(Rows(*dlg->StringGrid1), (QStringList{"3:4", "5:7"}));
+            QCOMPARE(env->conv.Table.Tank(3).Configured, 1);
+            QCOMPARE(env->conv.Table.Tank(5).ChannelAddress, 7);
+            QCOMPARE(env->conv.Table.Tank(1).Configured, 0);
+            dlg->sButton1Click();
+            QCOMPARE(env->boxes.Texts(),
+                     std::vector<std::string>{"Ошибка записи в файл настроек " + env->IniPath() +
+                                              ": файл не удалось прочитать (" + way.reason + ")"});
+            QCOMPARE(test::DescribeOnDisk(env->IniPath()), onDisk);
+        }
     }
 
     // Typed digits fill the three positions from the right: 80 is 080, never 800 or 8.

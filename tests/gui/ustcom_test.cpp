@@ -12,6 +12,7 @@
 
 #include "app/program_windows.h"
 #include "gui/dialog_env.h"
+#include "support/pty_pair.h"
 #include "support/scripted_ui_qt.h"
 
 using namespace conv;
@@ -163,6 +164,28 @@ class UstComTest : public QObject {
                 qPrintable(QString::number(list.viewport()->width())));
             box->hidePopup();
         }
+    }
+
+    // A USB adapter's stable name is far longer than a ComN name; the real probe opens it
+    // through its link, and it is listed like any other free port.
+    void adapterByItsLongStableNameIsListed() {
+        test::PtyPair pty;
+        QVERIFY(pty.ok());
+        const QString root = devices.path() + "/long";
+        QDir().mkpath(root + "/serial/by-id");
+        const QString link = root +
+                             "/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_"
+                             "Controller_d2a4c8e0b35fe91187e3f1c4a9b2d6e0-if00-port0";
+        QVERIFY(QFile::link(QString::fromStdString(pty.SlavePath()), link));
+        QVERIFY(link.size() > 128);
+        // The machine's own ComN ports are left alone.
+        env->services.probePort = [r = root.toStdString()](const std::string& name) {
+            return name.rfind(r, 0) == 0 ? ProbePort(name) : 1;
+        };
+        dlg->DeviceRoot = root.toStdString();
+        dlg->show();
+        QCOMPARE(Items(*dlg->sComboBox1), (QStringList{"Com1", "Com2", link}));
+        QCOMPARE(Items(*dlg->sComboBox2), Items(*dlg->sComboBox1));
     }
 
     void applyWritesBothSidesAndSaysSo() {

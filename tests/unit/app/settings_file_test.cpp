@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include "app/ini_document.h"
 #include "app/program_state.h"
 #include "app/text_codec.h"
+#include "support/unreadable_file.h"
 
 namespace conv {
 namespace {
@@ -44,7 +46,7 @@ class SettingsFileTest : public ::testing::Test {
 
 TEST_F(SettingsFileTest, FirstWriteCreatesWindows1251FileWithCrLf) {
     SettingsFile f(path_);
-    EXPECT_FALSE(f.Exists());
+    EXPECT_EQ(f.State(), FileState::kMissing);
     ASSERT_TRUE(f.WriteString(ini::kTanks, "1", "0"));
     // "[Резервуар]" in Windows-1251, CRLF, "1=0", CRLF.
     EXPECT_EQ(Bytes(), "[\xD0\xE5\xE7\xE5\xF0\xE2\xF3\xE0\xF0]\r\n1=0\r\n");
@@ -130,13 +132,92 @@ TEST_F(SettingsFileTest, RefusedWriteReportsAndLeavesTheFileAlone) {
     // A file without write permission is refused even for root, like the read-only attribute.
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
     EXPECT_FALSE(f.WriteString(ini::kFlag, ini::kLog, "0"));
-    EXPECT_FALSE(f.LastError().empty());
+    EXPECT_EQ(f.LastError(), path_ + ": файл или диск только для чтения");
     EXPECT_FALSE(f.DeleteKey(ini::kFlag, ini::kLog));
     EXPECT_EQ(Bytes(), before);
 
     // A folder that cannot hold the temporary file refuses as well.
-    SettingsFile nowhere((dir_ / "missing-folder" / kSettingsFileName).string());
+    const std::string nowherePath = (dir_ / "missing-folder" / kSettingsFileName).string();
+    SettingsFile nowhere(nowherePath);
     EXPECT_FALSE(nowhere.WriteString(ini::kFlag, ini::kLog, "0"));
+    EXPECT_EQ(nowhere.LastError(), nowherePath + ": папка не найдена");
+}
+
+// Only "no such file" is missing. A file that is there but cannot be read is neither taken for an
+// empty one nor written over, and a delete on it does not report success.
+TEST_F(SettingsFileTest, UnreadableFileIsNotMissingAndNeverWrittenOver) {
+    for (const test::UnreadableWay& way : test::UnreadableWays()) {
+        SCOPED_TRACE(way.name);
+        test::MakeUnreadable(path_, way.kind);
+        const std::string before = test::DescribeOnDisk(path_);
+        SettingsFile f(path_);
+        EXPECT_EQ(f.State(), FileState::kUnreadable);
+        EXPECT_EQ(f.LastError(), path_ + ": " + way.reason);
+        EXPECT_EQ(f.TryReadString(ini::kFlag, ini::kLog, "1"), std::nullopt);
+        EXPECT_FALSE(f.WriteString(ini::kTanks, "1", "0"));
+        EXPECT_EQ(f.LastError(), path_ + ": файл не удалось прочитать (" + way.reason + ")");
+        EXPECT_FALSE(f.DeleteKey(ini::kTanks, "1"));
+        EXPECT_EQ(test::DescribeOnDisk(path_), before);
+        test::RemoveUnreadable(path_);
+    }
+
+    SettingsFile f(path_);
+    EXPECT_EQ(f.State(), FileState::kMissing);
+    EXPECT_EQ(f.TryReadString(ini::kFlag, ini::kLog, "1"), "1");
+    EXPECT_TRUE(f.DeleteKey(ini::kFlag, ini::kLog));
+    Put("[Флаг]\r\nПротокол=0\r\n");
+    EXPECT_EQ(f.State(), FileState::kReadable);
+    EXPECT_EQ(f.TryReadString(ini::kFlag, ini::kLog, "1"), "0");
+    // A missing folder means no such file as well.
+    EXPECT_EQ(SettingsFile((dir_ / "missing-folder" / kSettingsFileName).string()).State(),
+              FileState::kMissing);
+}
+
+// The operator is told why in Russian, whatever words the platform had for it.
+TEST(RefusalReasons, ErrnoValuesAndWin32CodesInTheOperatorsWords) {
+    const std::string readOnly = "файл или диск только для чтения";
+    const std::string noSpace = "нет места на диске";
+    const std::string denied = "доступ запрещён";
+    const std::string noFolder = "папка не найдена";
+    const std::string folderInPlace = "вместо файла папка";
+    const std::string linkLoop = "ссылки на файл замкнуты в кольцо";
+    const std::string diskFault = "ошибка чтения или записи на диске";
+    const std::pair<int, std::string> errnoCases[] = {
+        {EROFS, readOnly},
+        {ENOSPC, noSpace},
+        {EACCES, denied},
+        {EPERM, denied},
+        {ENOENT, noFolder},
+        {ENOTDIR, noFolder},
+        {EISDIR, folderInPlace},
+        {EIO, diskFault},
+#ifdef EDQUOT
+        {EDQUOT, noSpace},
+#endif
+#ifdef ELOOP
+        {ELOOP, linkLoop},
+#endif
+        {EBUSY, "системная ошибка, код " + std::to_string(EBUSY)},
+    };
+    for (const auto& [code, text] : errnoCases) EXPECT_EQ(ErrnoReasonText(code), text) << code;
+
+    // Win32 codes by number, as GetLastError() gives them.
+    const std::pair<uint32_t, std::string> win32Cases[] = {
+        {19, readOnly},
+        {112, noSpace},
+        {39, noSpace},
+        {5, denied},
+        {32, denied},
+        {33, denied},
+        {2, noFolder},
+        {3, noFolder},
+        {15, noFolder},
+        {53, noFolder},
+        {1921, linkLoop},
+        {23, diskFault},
+        {1117, "системная ошибка, код 1117"},  // ERROR_IO_DEVICE
+    };
+    for (const auto& [code, text] : win32Cases) EXPECT_EQ(Win32ReasonText(code), text) << code;
 }
 
 TEST(WholeNumbers, DecimalOnlyAndWithinRange) {

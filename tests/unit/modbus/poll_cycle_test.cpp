@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "host/host_link.h"
 #include "poll_fixture.h"
 
 namespace conv::test {
@@ -172,6 +173,67 @@ TEST_F(PollTest, AnyByteAfterTheZeroByteSkipsTheTankUntouched) {
     EXPECT_EQ(Sent(), kZeroByte);  // already tank 2's
     EXPECT_EQ(poll.PollChannel, 1);
     EXPECT_EQ(table.Tank(1).LinkState, kLinkSilent);
+    EXPECT_EQ(NewLines(), Lines{});
+}
+
+// The line echoes every zero byte, so no request ever gets through. One skip leaves the tank as it
+// was; skipped again in the next cycle it is marked faulty, so that the host stops serving its
+// stale values as good, with one line saying why; the zero byte passing clean starts over.
+TEST_F(PollTest, TankSkippedAfterTheZeroByteInTwoCyclesInARowIsMarkedFaulty) {
+    Configure(3, 5);
+    HostLink host;
+    FakePort hostLine;
+    const auto hostAsks = [&](uint8_t command) {
+        hostLine.QueueRead({command});
+        OprosVelt(host, table, hostLine, log);
+        const std::vector<Bytes> w = hostLine.TakeWrites();
+        return w.empty() ? Bytes{} : w.back();
+    };
+    const auto cycleWith = [&](const Bytes& afterZero) {
+        StartAt(3);
+        Tick();
+        EXPECT_EQ(Sent(), kZeroByte);
+        NewLines();
+        port.QueueRead(afterZero);
+        Tick();
+    };
+    const auto lineFor = [](int cycles) {
+        return "Резервуар 3 (адрес канала 5): посторонние байты после нулевого байта " +
+               std::to_string(cycles) + "-й цикл подряд, связь неисправна";
+    };
+
+    cycleWith(kZeroByte);  // the adapter's echo
+    EXPECT_TRUE(NothingSent());
+    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
+    EXPECT_EQ(NewLines(), Lines{});
+    ASSERT_EQ(table.FirstCycleDone, 1);
+    EXPECT_EQ(hostAsks(0xC5), Hex("00"));
+    EXPECT_EQ(hostAsks(0xD4).size(), 56u);  // still served as good after a single skip
+
+    cycleWith(kZeroByte);
+    EXPECT_TRUE(NothingSent());
+    EXPECT_EQ(table.Tank(3).LinkState, kLinkFaulty);
+    EXPECT_EQ(NewLines(), Lines{lineFor(2)});
+    EXPECT_EQ(hostAsks(0xD4), Hex("04"));
+    EXPECT_EQ(hostAsks(0x25), Hex("06"));  // protocol 1.4: level of channel 5
+
+    cycleWith(Hex("00 00 00"));
+    EXPECT_EQ(table.Tank(3).LinkState, kLinkFaulty);
+    EXPECT_EQ(NewLines(), Lines{lineFor(3)});
+
+    // Silence after the zero byte: the channel select goes out and its echo reads the tank again.
+    StartAt(3);
+    Tick();
+    port.QueueSilence();
+    Tick();
+    EXPECT_EQ(Sent(), kSelect5);
+    port.QueueRead(kSelect5);
+    Tick();
+    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
+
+    // The count started over: one skip is a single skip again.
+    cycleWith(kZeroByte);
+    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
     EXPECT_EQ(NewLines(), Lines{});
 }
 

@@ -1,8 +1,11 @@
 // The POSIX serial backend over real pseudo-terminal pairs: the test holds the master side.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <filesystem>
 
 #include "app/message_boxes.h"
 #include "serial/port_name.h"
@@ -38,7 +41,36 @@ TEST(PortNames, ComNamesAndDevicePaths) {
     for (const char* bad : {"", "Com0", "Com255", "Com1x", "ttyS0", "LPT1", "Com-1"}) {
         EXPECT_FALSE(DevicePath(bad)) << bad;
     }
-    EXPECT_FALSE(DevicePath("/dev/" + std::string(200, 'x')));
+    // Any path the system allows, and not one character more.
+    const std::string longest = "/dev/" + std::string(PATH_MAX - 1 - 5, 'x');
+    EXPECT_TRUE(DevicePath(longest) == longest);  // not printed in full when it fails
+    EXPECT_FALSE(DevicePath(longest + "x"));
+}
+
+// A USB adapter by its stable name, which is often longer than 80 characters: it opens through
+// its link, and the probe finds it.
+TEST(PosixSerialPort, LongStableNameOpensThroughItsLink) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    namespace fs = std::filesystem;
+    const fs::path byId =
+        fs::temp_directory_path() / ("conv-by-id-" + std::to_string(getpid())) / "serial" / "by-id";
+    fs::create_directories(byId);
+    const std::string link = (byId /
+                              "usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_"
+                              "d2a4c8e0b35fe91187e3f1c4a9b2d6e0-if00-port0")
+                                 .string();
+    fs::create_symlink(pty.SlavePath(), link);
+    ASSERT_GT(link.size(), 128u);
+
+    EXPECT_EQ(ProbePort(link), 0);
+    auto port = OpenOn(link);
+    ASSERT_TRUE(port);
+    const uint8_t request[] = {0x50, 0x06, 0x00, 0x00, 0x00, 0x05, 0x44, 0x48};
+    EXPECT_EQ(port->Write(request, 8), 8);
+    EXPECT_EQ(pty.ReadMaster(8, 2000), std::vector<uint8_t>(request, request + 8));
+    port.reset();
+    fs::remove_all(byId.parent_path().parent_path());
 }
 
 TEST(PosixSerialPort, WrittenBytesArriveAndWaitingBytesAreTakenOnce) {
