@@ -164,6 +164,40 @@ TEST_P(ReadGroup, GoodReplyClearsTheStatusAndThePollGoesOn) {
     EXPECT_EQ(lines[1], DumpOf(reply));
 }
 
+TEST_P(ReadGroup, ReplyCutByTheTickIsRepeatedAndSoIsTheNextOneThatBringsItsTail) {
+    table.Tank(1).LinkState = kLinkSilent;
+    RequestSent(3);
+    const Bytes reply = GoodReply();
+    const auto cut = reply.begin() + static_cast<long>(reply.size() / 2);
+    const Bytes head(reply.begin(), cut);
+    const Bytes tail(cut, reply.end());
+
+    port.Arrive(head);
+    Tick();  // the tick came before the rest: a reply of the wrong length
+    EXPECT_EQ(Sent(), GetParam().request);
+    EXPECT_EQ(poll.RxCount, static_cast<int>(head.size()));
+    // The rest comes after the tick, and the answer to the repeat behind it: one read takes both.
+    port.Arrive(tail);
+    port.Arrive(reply);
+    Tick();
+    EXPECT_EQ(Sent(), GetParam().request);
+    EXPECT_EQ(poll.RxCount, static_cast<int>(tail.size() + reply.size()));
+    EXPECT_EQ(table.Tank(1).LinkState, kLinkSilent);
+    EXPECT_EQ(poll.RetryBudget, 1);
+
+    port.Arrive(reply);
+    Tick();
+    EXPECT_EQ(Sent(), GetParam().next);
+    EXPECT_EQ(table.Tank(1).LinkState, kLinkGood);
+    EXPECT_EQ(port.Waiting(), 0u);
+    const Lines lines = NewLines();
+    ASSERT_GE(lines.size(), 10u);
+    EXPECT_EQ(lines[1], DumpOf(head));
+    const std::string joined = std::to_string(tail.size() + reply.size()) + "  ";
+    EXPECT_EQ(lines[5].substr(0, joined.size()), joined);
+    EXPECT_EQ(lines[9], DumpOf(reply));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     AllReads, ReadGroup,
     ::testing::Values(
@@ -507,6 +541,10 @@ TEST_F(PollTest, AFullBufferIsJustAWrongLength) {
     EXPECT_EQ(lines[1], "Ошибка в принятом буфере");
     EXPECT_EQ(lines[2].substr(0, 9), "1024  50 ");
     EXPECT_EQ(Sent(), kTemp1Request);
+    // The bytes the buffer had no room for stay queued and are read as the next reply.
+    Tick();
+    EXPECT_EQ(poll.RxCount, 1500 - 1024);
+    EXPECT_EQ(port.Waiting(), 0u);
 }
 
 // A port that claims more bytes than it was given room for.
