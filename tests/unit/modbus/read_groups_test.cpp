@@ -440,6 +440,42 @@ TEST_F(PollTest, SecondTemperatureRequestTouchesOnlyT11ToT21) {
     EXPECT_EQ(tank.TempCoords.PointHeight(1), 300);
 }
 
+TEST_F(PollTest, FirstTemperatureRequestLeavesT11ToT21AsTheyWere) {
+    Configure(1, 5);
+    TankEntry& tank = table.Tank(1);
+    Bytes second(66, 0);
+    for (int k = 11; k <= 21; ++k) {
+        FloatToWire(-0.25f * k, &second[static_cast<size_t>(6 * (k - 11))]);
+        second[static_cast<size_t>(6 * (k - 11) + 5)] = 0x08;
+    }
+    ResumeAt(1, 5, 3);
+    Tick();
+    port.QueueRead(ReadReply(second));
+    Tick();
+    ASSERT_FLOAT_EQ(tank.Temp.Point(21).Value, -5.25f);
+    const auto secondHalf = [&tank] {
+        return Bytes(tank.Temp.Bytes().begin() + 2 * (161 - 128), tank.Temp.Bytes().end());
+    };
+    const Bytes before = secondHalf();
+
+    // The first request, as its own group and as group 3 of a tank of no known type.
+    for (const auto& [type, group] : {std::pair{0, 4}, std::pair{7, 3}}) {
+        SCOPED_TRACE(group);
+        SetType(1, static_cast<uint8_t>(type));
+        Bytes first = Pattern(33, static_cast<uint8_t>(0x80 + group));
+        for (int k = 1; k <= 10; ++k)
+            FloatToWire(1.5f * k + group, &first[static_cast<size_t>(6 + 6 * (k - 1))]);
+        ResumeAt(1, group, 3);
+        Tick();
+        EXPECT_EQ(Sent(), kTempRequest);
+        port.QueueRead(ReadReply(first));
+        Tick();
+        for (int k = 1; k <= 10; ++k) EXPECT_FLOAT_EQ(tank.Temp.Point(k).Value, 1.5f * k + group);
+        EXPECT_EQ(tank.Temp.HeaderByte(), first[4]);
+        EXPECT_EQ(secondHalf(), before);
+    }
+}
+
 TEST_F(PollTest, TemperatureHeightsBecomeNativeMillimetres) {
     Configure(1, 5);
     Bytes regs(42, 0);
