@@ -10,6 +10,7 @@
 
 #include <cerrno>
 
+#include "serial/line_errors.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 
@@ -70,8 +71,10 @@ class PosixSerialPort final : public SerialPort {
         }
         tcflush(fd, TCIOFLUSH);
         RequestLowLatency(fd);
-        haveCounters_ = ioctl(fd, TIOCGICOUNT, &counters_) == 0;
         fd_ = fd;
+        serial_icounter_struct now{};
+        haveCounters_ = ioctl(fd, TIOCGICOUNT, &now) == 0;
+        if (haveCounters_) counters_ = Counters(now);
         return true;
     }
 
@@ -89,7 +92,8 @@ class PosixSerialPort final : public SerialPort {
 
     int ReadAvailable(uint8_t* buffer, int capacity) override {
         if (fd_ < 0) return 0;
-        const bool lineError = LineErrorSinceLastCall();
+        const LineErrorCounters before = counters_;
+        const LineErrorCounters now = ReadCounters();
         int waiting = 0;
         if (ioctl(fd_, FIONREAD, &waiting) != 0) return -1;  // the device has gone
         if (waiting == 0) {
@@ -97,7 +101,7 @@ class PosixSerialPort final : public SerialPort {
             // forever; report it as a line error rather than as an idle line.
             pollfd p{fd_, POLLIN, 0};
             if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return -1;
-            return lineError ? -1 : 0;
+            return ReadResultFromCounters(before, now, 0);
         }
         const int want = waiting < capacity ? waiting : capacity;
         int got = 0;
@@ -108,7 +112,7 @@ class PosixSerialPort final : public SerialPort {
             if (n <= 0) break;
             got += static_cast<int>(n);
         }
-        return lineError ? -1 : got;
+        return ReadResultFromCounters(before, now, got);
     }
 
     void Close() override {
@@ -174,21 +178,23 @@ class PosixSerialPort final : public SerialPort {
         ioctl(fd, TIOCSSERIAL, &ss);  // a driver that refuses is not an error
     }
 
-    // Framing, overrun, break and buffer-overrun errors counted by the driver since the last
-    // call. Parity errors alone do not count; devices without counters report none.
-    bool LineErrorSinceLastCall() {
-        if (!haveCounters_) return false;
+    static LineErrorCounters Counters(const serial_icounter_struct& c) {
+        return {static_cast<uint32_t>(c.frame), static_cast<uint32_t>(c.overrun),
+                static_cast<uint32_t>(c.parity), static_cast<uint32_t>(c.brk),
+                static_cast<uint32_t>(c.buf_overrun)};
+    }
+
+    // The driver's error counters now, kept for the next read. Devices without counters (and a
+    // driver that refuses to tell) leave them as they were, which reads as no error.
+    LineErrorCounters ReadCounters() {
         serial_icounter_struct now{};
-        if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return false;
-        const bool error = now.frame != counters_.frame || now.overrun != counters_.overrun ||
-                           now.brk != counters_.brk || now.buf_overrun != counters_.buf_overrun;
-        counters_ = now;
-        return error;
+        if (haveCounters_ && ioctl(fd_, TIOCGICOUNT, &now) == 0) counters_ = Counters(now);
+        return counters_;
     }
 
     int fd_ = -1;
     bool haveCounters_ = false;
-    serial_icounter_struct counters_{};
+    LineErrorCounters counters_{};
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 // holds, so a timer tick never waits for the line.
 #include <windows.h>
 
+#include "serial/line_errors.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 
@@ -14,6 +15,10 @@ namespace {
 constexpr char kEventChar = 0x0D;
 constexpr WORD kFlowLimit = 10;
 constexpr DWORD kWriteWaitMs = 10;
+
+static_assert(kCommErrorRxOver == CE_RXOVER && kCommErrorOverrun == CE_OVERRUN &&
+              kCommErrorRxParity == CE_RXPARITY && kCommErrorFrame == CE_FRAME &&
+              kCommErrorBreak == CE_BREAK);
 
 // Exclusive, synchronous, existing devices only. nullptr when the name cannot be a port or the
 // device is missing or held by anyone, this program included.
@@ -96,10 +101,7 @@ class Win32SerialPort final : public SerialPort {
             if (overlapped_.hEvent) ResetEvent(overlapped_.hEvent);
             if (!ok) return -1;
         }
-        // A parity error alone is let through: the gauge's replies carry their own CRC and the
-        // host's commands are single bytes the dispatcher checks.
-        if (errors != 0 && errors != CE_RXPARITY) return -1;
-        return static_cast<int>(got);
+        return ReadResultFromErrorFlags(errors, static_cast<int>(got));
     }
 
     void Close() override {

@@ -2,18 +2,22 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 
 namespace conv::test {
 
 int FakePort::ReadAvailable(uint8_t* buffer, int capacity) {
-    if (!open_ || reads_.empty()) return 0;
-    Read r = std::move(reads_.front());
-    reads_.pop_front();
-    const int n = std::min<int>(static_cast<int>(r.bytes.size()), capacity);
-    if (n > 0) std::memcpy(buffer, r.bytes.data(), static_cast<size_t>(n));
-    return r.result < 0 ? -1 : n;
+    if (!open_) return 0;
+    Outcome outcome = Outcome::kBytes;
+    if (!reads_.empty()) {
+        outcome = reads_.front().outcome;
+        Arrive(reads_.front().bytes);
+        reads_.pop_front();
+    }
+    const size_t n = std::min(waiting_.size(), static_cast<size_t>(std::max(capacity, 0)));
+    std::copy_n(waiting_.begin(), n, buffer);
+    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<long>(n));
+    return outcome == Outcome::kLineError ? -1 : static_cast<int>(n);
 }
 
 std::vector<Bytes> FakePort::TakeWrites() {

@@ -1,5 +1,6 @@
-// A serial port for tests: each ReadAvailable call returns the next scripted result (what the
-// peer "sent" during that tick), and every write is recorded.
+// A serial port for tests. Like a real one it has a receive queue: bytes that arrive wait there
+// until a read takes them, a read takes every waiting byte up to the reader's capacity, and
+// whatever the reader had no room for stays queued for the next read. Every write is recorded.
 #pragma once
 
 #include <cstdint>
@@ -15,10 +16,18 @@ using Bytes = std::vector<uint8_t>;
 
 class FakePort : public SerialPort {
   public:
-    // The next read returns these bytes (their count), or `result` when it is -1 or 0.
-    void QueueRead(Bytes bytes) { reads_.push_back({static_cast<int>(bytes.size()), bytes}); }
-    void QueueSilence() { reads_.push_back({0, {}}); }
-    void QueueLineError(Bytes bytes = {}) { reads_.push_back({-1, std::move(bytes)}); }
+    // These bytes reach the receive queue now, ahead of anything queued for later reads.
+    void Arrive(const Bytes& bytes) { waiting_.insert(waiting_.end(), bytes.begin(), bytes.end()); }
+    // The next read finds these bytes arrived just before it (after whatever already waits).
+    void QueueRead(Bytes bytes) { reads_.push_back({Outcome::kBytes, std::move(bytes)}); }
+    // Nothing arrives before the next read; it still takes what already waits.
+    void QueueSilence() { reads_.push_back({Outcome::kBytes, {}}); }
+    // The next read reports a line error (-1); it takes these bytes and what waits all the same.
+    void QueueLineError(Bytes bytes = {}) {
+        reads_.push_back({Outcome::kLineError, std::move(bytes)});
+    }
+    // Bytes in the receive queue that no read has taken yet.
+    size_t Waiting() const { return waiting_.size(); }
 
     bool Open(const std::string& name, int, int, int, int, int, int) override {
         openedName = name;
@@ -42,11 +51,13 @@ class FakePort : public SerialPort {
     std::vector<Bytes> writes;
 
   private:
+    enum class Outcome { kBytes, kLineError };
     struct Read {
-        int result;
+        Outcome outcome;
         Bytes bytes;
     };
     std::deque<Read> reads_;
+    std::deque<uint8_t> waiting_;
     bool open_ = true;  // tests drive the steps without the open dance
 };
 

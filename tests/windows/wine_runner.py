@@ -15,8 +15,8 @@ and reads the one-line answer from its standard input:
     expect <port> <count>   read up to count bytes, waiting up to the deadline        -> got <hex>
     settings <port>         the line settings as the tty holds them                    -> k=v ...
 Every other output line is passed through. The runner counts the GoogleTest results of every
-executable and ends with one line "N passed, M failed, K skipped"; it exits non-zero on any
-failure, crash or time-out.
+executable and ends with one line "wine: N tests ran: P passed, F failed, K skipped"; it exits
+non-zero on any failure, crash or time-out, and when no test ran at all.
 
 With --road, one more check runs last and counts as one test: the whole road of a value on the
 Win32 serial backend. gauge-sim (Linux) serves the MODBUS line as com5, host-sim (Linux) polls
@@ -436,9 +436,11 @@ def main():
     finally:
         subprocess.run(["wineserver", "-k"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    print(f"wine: {total['passed']} passed, {total['failed']} failed, {total['skipped']} skipped",
-          flush=True)
-    return 1 if total["failed"] else 0
+    ran = total["passed"] + total["failed"]
+    print(f"wine: {ran} tests ran: {total['passed']} passed, {total['failed']} failed, "
+          f"{total['skipped']} skipped", flush=True)
+    # Executables that list no test have checked nothing.
+    return 1 if total["failed"] or ran == 0 else 0
 
 
 if __name__ == "__main__":

@@ -290,6 +290,7 @@ Fault ReadFault(const json& j, const std::string& where) {
     f.action = row->action;
 
     f.after = static_cast<int>(s.Int("after", 0, 0, INT_MAX / 2));
+    f.every = static_cast<int>(s.Int("every", 1, 1, INT_MAX / 2));
     if (const json* times = s.Get("times"); times && *times != "always") {
         f.times = static_cast<int>(IntOf(*times, s.Path("times"), 1, INT_MAX / 2));
     }
@@ -380,7 +381,9 @@ RequestKind ClassifyRequest(uint8_t function, uint16_t reg, uint16_t countOrValu
 bool Fault::Hits() {
     if (seen_ < INT_MAX) ++seen_;
     if (seen_ <= after) return false;
-    return !times || seen_ - after <= *times;
+    const int since = seen_ - after - 1;  // 0 for the first request the fault may hit
+    if (since % every != 0) return false;
+    return !times || since / every < *times;
 }
 
 Scenario ParseScenario(std::string_view text, const std::string& origin) {

@@ -45,6 +45,7 @@ struct Fault {
     std::optional<RequestKind> on;  // empty: every request except the zero byte
     FaultAction action = FaultAction::kSilent;
     int after = 0;             // matching requests answered normally before the fault starts
+    int every = 1;             // from then on, it hits one matching request in `every`
     std::optional<int> times;  // how many matching requests it hits; empty: all of them
     int code = 4;              // exception code byte
     int delta = -1;            // length: bytes added to (or, negative, cut from) the reply

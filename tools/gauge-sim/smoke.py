@@ -242,7 +242,7 @@ def check_faults(sim, exe_scenario_path, scenario, level, other):
     slave = as_int(scenario.get("slave", 80))
     faulty = json.loads(json.dumps(scenario))
     faulty["faults"] = [
-        {"on": "zero", "fault": "stray", "times": 1, "bytes": ["0x55"]},
+        {"on": "zero", "fault": "stray", "every": 2, "times": 2, "bytes": ["0x55"]},
         {"on": "select", "fault": "silent", "times": 2},
         {"on": "type", "fault": "exception", "code": "0x84", "times": 1},
         {"on": "main", "fault": "badcrc", "crc": "swap", "times": 1},
@@ -260,10 +260,12 @@ def check_faults(sim, exe_scenario_path, scenario, level, other):
 
     address = as_int(level["address"])
     regs = channel_image(level)
-    sim.send(b"\x00")
-    check(sim.read(1) == b"\x55", "stray byte after the zero byte")
-    sim.expect(r"\(zero.*\) -> FAULT stray 1 byte$")
-    sim.silent(b"\x00", r"\(zero.*\) -> SILENT$")
+    # Zero bytes 1 and 3 are hit, 2 and 4 are not.
+    for _ in range(2):
+        sim.send(b"\x00")
+        check(sim.read(1) == b"\x55", "stray byte after the zero byte")
+        sim.expect(r"\(zero.*\) -> FAULT stray 1 byte$")
+        sim.silent(b"\x00", r"\(zero.*\) -> SILENT$")
 
     select_frame = request(slave, 0x06, 0, address)
     for _ in range(2):

@@ -206,6 +206,27 @@ TEST(PointData, DensityProbeBlockNamesTheSelectedProbe) {
     EXPECT_EQ(Codes(DecodeReply(0xD5, shifted, 2)), std::vector<std::string>{"content"});
     // There is no sixth probe: data under block 5 means host and converter disagree.
     EXPECT_EQ(Codes(DecodeReply(0xD5, block, 5)), std::vector<std::string>{"content"});
+    // The status codes of the height group are fixed.
+    const auto flagged =
+        ParamBlock({Bytes("000040210000"), Bytes("000099000000"), Bytes("010000000000"),
+                    Bytes("00019b3a0000"), Bytes("010000000000")});
+    EXPECT_EQ(Codes(DecodeReply(0xD5, flagged, 2)), std::vector<std::string>{"content"});
+}
+
+TEST(PointData, DensityProbeHeightIsTheWholeSignedValue) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"000074110100", "7000.4"},  // 70004 tenths: beyond 16 bits
+        {"0000fdffffff", "-0.3"},    // height 0, refinement -3
+        {"0000ffff0000", "6553.5"},
+    };
+    for (const auto& [group4, height] : cases) {
+        const auto block =
+            ParamBlock({Bytes("000040210000"), Bytes("000099000000"), Bytes("010000000000"),
+                        Bytes(group4), Bytes("010000000000")});
+        const Reply r = DecodeReply(0xD5, block, 0);
+        ASSERT_TRUE(r.WellFormed()) << group4 << ": " << r.problems.front().text;
+        EXPECT_EQ(FormatScaled(*Find(r, "probe1_height")), height) << group4;
+    }
 }
 
 TEST(PointData, LastTemperatureBlockHoldsThreePoints) {

@@ -192,12 +192,12 @@ void ReadProbeBlock(BodyReader& in, int block) {
     const int k = block + 1;
     in.Group(1, Numbered("probe", k, "_density"), Unit::KgM3, 10);
     in.Group(2, Numbered("probe", k, "_temp"), Unit::DegC, 10);
-    // The height travels as 16 bits in the low half of the group's value.
-    in.Plain(4, Numbered("probe", k, "_height"), U16At(in.Body(), GroupOffset(4) + 2), Unit::Mm,
+    // The height in tenths of a millimetre fills the whole group value, signed: the gauge's
+    // refinement may take a probe at height 0 below it, and 6553.6 mm does not fit 16 bits.
+    in.Plain(4, Numbered("probe", k, "_height"), Int32At(in.Body(), GroupOffset(4) + 2), Unit::Mm,
              10);
     in.ExpectEmptyGroups(3, 3, 1);
     in.ExpectZero(GroupOffset(4), GroupOffset(4) + 1);
-    in.ExpectZero(GroupOffset(4) + 4, GroupOffset(4) + 5);
     in.ExpectEmptyGroups(5, 5, 1);
     in.ExpectEmptyGroups(6, 9, 0);
 }

@@ -650,6 +650,8 @@ def main():
     summary["value violations"] = str(len(checker.violations))
     if checker.checked == 0:
         failures.append("no value was compared")
+    if checker.judged == 0:
+        failures.append("no host reply was judged")
     for line in checker.malformed[:10]:
         failures.append("malformed: " + line)
     for v in checker.violations[:20]:
@@ -660,6 +662,8 @@ def main():
     print("\n== soak summary")
     for k, v in summary.items():
         print(f"  {k}: {v}")
+    print(f"soak: {checker.checked + checker.judged} checks ({checker.checked} values compared, "
+          f"{checker.judged} host replies judged)")
     if failures:
         print("FAILED:")
         for f in failures:

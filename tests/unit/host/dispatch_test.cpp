@@ -42,6 +42,13 @@ TEST_F(Dispatch, EveryRequestIsAnsweredInitialisingUntilTheFirstCycle) {
     NewLines();
     Ask(0x07);
     EXPECT_EQ(NewLines(), (Lines{"1  7 ", "Идет инициализация", "1  fe "}));
+
+    // Two bytes in one tick are refused as such, initialising or not.
+    port.QueueRead({0xC5, 0x07});
+    const std::vector<Bytes> writes = Tick();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0], Hex("C0"));
+    EXPECT_EQ(NewLines(), Lines{"1  c0 "});
 }
 
 TEST_F(Dispatch, MeaninglessBytesAreRejectedAndUnservedSubCommandsRefused) {
@@ -139,6 +146,42 @@ TEST_F(Dispatch, LinkAndGaugeErrorsAnswerBeforeTheTypeIsLookedAt) {
         NewLines();
         Ask(command);
         EXPECT_EQ(NewLines(), (Lines{RequestDump(command), "1  4 "}));
+    }
+}
+
+// A tank the gauge does not answer for is reported as such even when it also carries a gauge
+// error or is of a type the command does not serve: the link check comes first. Only the
+// temperature-point heights (0xD3) look past a silent gauge, and then make the later checks.
+struct CheckOrderCase {
+    const char* what;
+    int32_t linkState;
+    int32_t gaugeError;
+    int tankType;
+    uint8_t reply20;  // the 2.x data commands but 0xD3
+    uint8_t replyD3;
+    uint8_t reply14;
+};
+
+TEST_F(Dispatch, TheLinkIsCheckedBeforeTheGaugeErrorAndTheType) {
+    const CheckOrderCase cases[] = {
+        {"faulty answers with a gauge error", kLinkFaulty, 0x96, 0, 0x04, 0x04, 0x06},
+        {"faulty answers from a pressure tank", kLinkFaulty, 0, 1, 0x04, 0x04, 0x06},
+        {"silent gauge with a gauge error", kLinkSilent, 0x96, 0, 0x04, 0xFF, 0x06},
+        {"silent gauge of a pressure tank", kLinkSilent, 0, 1, 0x04, 0xFF, 0x06},
+        {"gauge error of a pressure tank", kLinkGood, 0x91, 1, 0x04, 0x04, 0xFF},
+    };
+    Tank(1).OnChannel(6);
+    for (const CheckOrderCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tank(1).Link(c.linkState).GaugeError(c.gaugeError).Kind(c.tankType);
+        Ask(0xC6);
+        for (const uint8_t command : kTankCommands | std::views::keys) {
+            const uint8_t expected = command == 0xD3 ? c.replyD3 : c.reply20;
+            EXPECT_EQ(Ask(command), Bytes{expected}) << std::hex << int{command};
+        }
+        for (uint8_t command : {0x26, 0x36, 0x46, 0x56, 0x66, 0x86, 0xB6}) {
+            EXPECT_EQ(Ask(command), Bytes{c.reply14}) << std::hex << int{command};
+        }
     }
 }
 

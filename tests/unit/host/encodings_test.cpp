@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "support/fake_port.h"
 
@@ -36,16 +37,29 @@ TEST(ToTenths, RoundsHalfAwayFromZero) {
 }
 
 TEST(HalfDegreeByte, NearestHalfDegreeWithSignBit) {
-    EXPECT_EQ(HalfDegreeByte(20.24f), 40);
-    EXPECT_EQ(HalfDegreeByte(20.26f), 41);
-    EXPECT_EQ(HalfDegreeByte(20.75f), 42);
-    EXPECT_EQ(HalfDegreeByte(-20.7f), 0x80 + 41);
-    EXPECT_EQ(HalfDegreeByte(-0.3f), 0x81);
-    EXPECT_EQ(HalfDegreeByte(0.2f), 0x00);
-    EXPECT_EQ(HalfDegreeByte(63.5f), 127);
-    // Beyond 63.5 °C the magnitude stops at 127 instead of running into the sign bit.
-    EXPECT_EQ(HalfDegreeByte(70.0f), 0x7F);
-    EXPECT_EQ(HalfDegreeByte(-70.0f), 0xFF);
+    // Hundredths up to a quarter round down, from three quarters up; in between is the half.
+    const std::pair<float, uint8_t> cases[] = {
+        {20.24f, 40},
+        {20.25f, 40},
+        {20.26f, 41},
+        {20.74f, 41},
+        {20.75f, 42},
+        {-20.25f, 0x80 + 40},
+        {-20.26f, 0xA9},
+        {-20.7f, 0x80 + 41},
+        {-20.75f, 0x80 + 42},
+        {-0.3f, 0x81},
+        {0.2f, 0x00},
+        {0.25f, 0x00},
+        {-0.25f, 0x80},
+        {63.5f, 127},
+        // Beyond 63.5 °C the magnitude stops at 127 instead of running into the sign bit.
+        {70.0f, 0x7F},
+        {-70.0f, 0xFF},
+    };
+    for (const auto& [celsius, byte] : cases) {
+        EXPECT_EQ(HalfDegreeByte(celsius), byte) << celsius << " °C";
+    }
 }
 
 TEST(PackValue14, WholeUnitsInTwentyBitsAndTheTenthsDigit) {

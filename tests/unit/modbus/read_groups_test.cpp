@@ -164,6 +164,40 @@ TEST_P(ReadGroup, GoodReplyClearsTheStatusAndThePollGoesOn) {
     EXPECT_EQ(lines[1], DumpOf(reply));
 }
 
+TEST_P(ReadGroup, ReplyCutByTheTickIsRepeatedAndSoIsTheNextOneThatBringsItsTail) {
+    table.Tank(1).LinkState = kLinkSilent;
+    RequestSent(3);
+    const Bytes reply = GoodReply();
+    const auto cut = reply.begin() + static_cast<long>(reply.size() / 2);
+    const Bytes head(reply.begin(), cut);
+    const Bytes tail(cut, reply.end());
+
+    port.Arrive(head);
+    Tick();  // the tick came before the rest: a reply of the wrong length
+    EXPECT_EQ(Sent(), GetParam().request);
+    EXPECT_EQ(poll.RxCount, static_cast<int>(head.size()));
+    // The rest comes after the tick, and the answer to the repeat behind it: one read takes both.
+    port.Arrive(tail);
+    port.Arrive(reply);
+    Tick();
+    EXPECT_EQ(Sent(), GetParam().request);
+    EXPECT_EQ(poll.RxCount, static_cast<int>(tail.size() + reply.size()));
+    EXPECT_EQ(table.Tank(1).LinkState, kLinkSilent);
+    EXPECT_EQ(poll.RetryBudget, 1);
+
+    port.Arrive(reply);
+    Tick();
+    EXPECT_EQ(Sent(), GetParam().next);
+    EXPECT_EQ(table.Tank(1).LinkState, kLinkGood);
+    EXPECT_EQ(port.Waiting(), 0u);
+    const Lines lines = NewLines();
+    ASSERT_GE(lines.size(), 10u);
+    EXPECT_EQ(lines[1], DumpOf(head));
+    const std::string joined = std::to_string(tail.size() + reply.size()) + "  ";
+    EXPECT_EQ(lines[5].substr(0, joined.size()), joined);
+    EXPECT_EQ(lines[9], DumpOf(reply));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     AllReads, ReadGroup,
     ::testing::Values(
@@ -406,6 +440,42 @@ TEST_F(PollTest, SecondTemperatureRequestTouchesOnlyT11ToT21) {
     EXPECT_EQ(tank.TempCoords.PointHeight(1), 300);
 }
 
+TEST_F(PollTest, FirstTemperatureRequestLeavesT11ToT21AsTheyWere) {
+    Configure(1, 5);
+    TankEntry& tank = table.Tank(1);
+    Bytes second(66, 0);
+    for (int k = 11; k <= 21; ++k) {
+        FloatToWire(-0.25f * k, &second[static_cast<size_t>(6 * (k - 11))]);
+        second[static_cast<size_t>(6 * (k - 11) + 5)] = 0x08;
+    }
+    ResumeAt(1, 5, 3);
+    Tick();
+    port.QueueRead(ReadReply(second));
+    Tick();
+    ASSERT_FLOAT_EQ(tank.Temp.Point(21).Value, -5.25f);
+    const auto secondHalf = [&tank] {
+        return Bytes(tank.Temp.Bytes().begin() + 2 * (161 - 128), tank.Temp.Bytes().end());
+    };
+    const Bytes before = secondHalf();
+
+    // The first request, as its own group and as group 3 of a tank of no known type.
+    for (const auto& [type, group] : {std::pair{0, 4}, std::pair{7, 3}}) {
+        SCOPED_TRACE(group);
+        SetType(1, static_cast<uint8_t>(type));
+        Bytes first = Pattern(33, static_cast<uint8_t>(0x80 + group));
+        for (int k = 1; k <= 10; ++k)
+            FloatToWire(1.5f * k + group, &first[static_cast<size_t>(6 + 6 * (k - 1))]);
+        ResumeAt(1, group, 3);
+        Tick();
+        EXPECT_EQ(Sent(), kTempRequest);
+        port.QueueRead(ReadReply(first));
+        Tick();
+        for (int k = 1; k <= 10; ++k) EXPECT_FLOAT_EQ(tank.Temp.Point(k).Value, 1.5f * k + group);
+        EXPECT_EQ(tank.Temp.HeaderByte(), first[4]);
+        EXPECT_EQ(secondHalf(), before);
+    }
+}
+
 TEST_F(PollTest, TemperatureHeightsBecomeNativeMillimetres) {
     Configure(1, 5);
     Bytes regs(42, 0);
@@ -507,6 +577,10 @@ TEST_F(PollTest, AFullBufferIsJustAWrongLength) {
     EXPECT_EQ(lines[1], "Ошибка в принятом буфере");
     EXPECT_EQ(lines[2].substr(0, 9), "1024  50 ");
     EXPECT_EQ(Sent(), kTemp1Request);
+    // The bytes the buffer had no room for stay queued and are read as the next reply.
+    Tick();
+    EXPECT_EQ(poll.RxCount, 1500 - 1024);
+    EXPECT_EQ(port.Waiting(), 0u);
 }
 
 // A port that claims more bytes than it was given room for.
