@@ -11,12 +11,15 @@
 #include <QVBoxLayout>
 
 #include "app/log_pane_widget.h"
-#include "app/settings_file.h"
-#include "app/startup_settings.h"
+#include "core/open_line.h"
+#include "core/operator_boxes.h"
+#include "core/startup_settings.h"
 #include "dialogs/nastroika.h"
 #include "dialogs/passwords.h"
 #include "dialogs/spravkappp.h"
 #include "dialogs/ustcom.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {

@@ -6,7 +6,7 @@
 #include <QDialog>
 
 #include "app/app_services.h"
-#include "app/converter.h"
+#include "core/converter.h"
 
 namespace conv {
 

@@ -12,9 +12,11 @@
 #include <optional>
 #include <vector>
 
-#include "app/ini_document.h"
-#include "app/settings_file.h"
+#include "core/operator_boxes.h"
 #include "dialogs/string_grid.h"
+#include "settings/ini_document.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {

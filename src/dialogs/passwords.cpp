@@ -7,8 +7,10 @@
 #include <QVBoxLayout>
 #include <optional>
 
-#include "app/ini_document.h"
-#include "app/settings_file.h"
+#include "core/operator_boxes.h"
+#include "settings/ini_document.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {

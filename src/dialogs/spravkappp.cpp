@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/text_codec.h"
+#include "core/viewer_formats.h"
 #include "dialogs/string_grid.h"
-#include "dialogs/viewer_formats.h"
+#include "settings/text_codec.h"
 
 namespace conv {
 namespace {

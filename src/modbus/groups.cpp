@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/operation_log.h"
+#include "log/operation_log.h"
 #include "modbus/frame.h"
 #include "serial/serial_port.h"
 #include "store/tank_table.h"

@@ -5,10 +5,10 @@
 #include <QLabel>
 #include <QTest>
 
-#include "app/ini_document.h"
 #include "dialogs/string_grid.h"
 #include "gui/dialog_env.h"
 #include "modbus/poll.h"
+#include "settings/ini_document.h"
 #include "support/scripted_ui_qt.h"
 #include "support/unreadable_file.h"
 

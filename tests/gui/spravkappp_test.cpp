@@ -9,8 +9,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/viewer_formats.h"
 #include "dialogs/string_grid.h"
-#include "dialogs/viewer_formats.h"
 #include "gui/dialog_env.h"
 #include "support/scripted_ui_qt.h"
 

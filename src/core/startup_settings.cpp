@@ -1,9 +1,11 @@
-#include "app/startup_settings.h"
+#include "core/startup_settings.h"
 
-#include "app/converter.h"
-#include "app/ini_document.h"
-#include "app/message_boxes.h"
-#include "app/settings_file.h"
+#include "core/converter.h"
+#include "core/operator_boxes.h"
+#include "log/message_boxes.h"
+#include "settings/ini_document.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {

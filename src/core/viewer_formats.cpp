@@ -1,4 +1,4 @@
-#include "dialogs/viewer_formats.h"
+#include "core/viewer_formats.h"
 
 #include <cmath>
 #include <cstdio>

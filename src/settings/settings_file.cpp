@@ -1,9 +1,9 @@
-#include "app/settings_file.h"
+#include "settings/settings_file.h"
 
 #include <cerrno>
 #include <string>
 
-#include "app/ini_document.h"
+#include "settings/ini_document.h"
 
 #ifdef _WIN32
 #include <windows.h>

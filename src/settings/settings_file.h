@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/ini_document.h"
+#include "settings/ini_document.h"
 
 namespace conv {
 
