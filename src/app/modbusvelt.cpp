@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/log_pane_widget.h"
+#include "app/qt_strings.h"
 #include "core/open_line.h"
 #include "core/operator_boxes.h"
 #include "core/startup_settings.h"
@@ -23,10 +24,6 @@
 
 namespace conv {
 namespace {
-
-QString Q(const char* s) {
-    return QString::fromUtf8(s);
-}
 
 QToolButton* ToolButton(QWidget* parent, QStyle::StandardPixmap icon, const char* hint) {
     auto* b = new QToolButton(parent);

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 #include <optional>
 
+#include "app/qt_strings.h"
 #include "core/operator_boxes.h"
 #include "settings/ini_document.h"
 #include "settings/keys.h"
@@ -37,13 +38,6 @@ QLineEdit* PasswordEdit(QWidget* parent, bool hidden) {
         edit->setEchoMode(QLineEdit::Password);
     }
     return edit;
-}
-
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
 }
 
 }  // namespace
