@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/operation_log.h"
 #include "host/host_link.h"
+#include "log/operation_log.h"
 #include "modbus/frame.h"
 #include "modbus/poll.h"
 #include "serial/serial_port.h"

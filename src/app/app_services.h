@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/message_boxes.h"
+#include "log/message_boxes.h"
 #include "serial/serial_port.h"
 
 class QDialog;
@@ -30,9 +30,5 @@ struct AppServices {
 
     std::string SettingsPath() const;
 };
-
-class SettingsFile;
-// The box shown when the platform refuses a write to the settings file.
-void ReportWriteError(MessageBoxes& boxes, const SettingsFile& file);
 
 }  // namespace conv

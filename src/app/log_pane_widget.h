@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operation_log.h"
+#include "log/operation_log.h"
 
 namespace conv {
 

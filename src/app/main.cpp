@@ -5,7 +5,8 @@
 
 #include "app/program_windows.h"
 #include "app/qt_message_boxes.h"
-#include "app/settings_file.h"
+#include "core/operator_boxes.h"
+#include "settings/settings_file.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -11,19 +11,19 @@
 #include <QVBoxLayout>
 
 #include "app/log_pane_widget.h"
-#include "app/settings_file.h"
-#include "app/startup_settings.h"
+#include "app/qt_strings.h"
+#include "core/open_line.h"
+#include "core/operator_boxes.h"
+#include "core/startup_settings.h"
 #include "dialogs/nastroika.h"
 #include "dialogs/passwords.h"
 #include "dialogs/spravkappp.h"
 #include "dialogs/ustcom.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {
-
-QString Q(const char* s) {
-    return QString::fromUtf8(s);
-}
 
 QToolButton* ToolButton(QWidget* parent, QStyle::StandardPixmap icon, const char* hint) {
     auto* b = new QToolButton(parent);

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "app/app_services.h"
-#include "app/converter.h"
+#include "core/converter.h"
 
 class QAction;
 class QToolButton;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/modbusvelt.h"
+#include "core/operator_boxes.h"
 #include "dialogs/nastroika.h"
 #include "dialogs/passwords.h"
 #include "dialogs/spravkappp.h"

@@ -2,18 +2,7 @@
 
 #include <QDialog>
 
-#include "app/settings_file.h"
-
 namespace conv {
-
-std::string AppServices::SettingsPath() const {
-    return settingsDir + kSettingsFileName;
-}
-
-void ReportWriteError(MessageBoxes& boxes, const SettingsFile& file) {
-    // "... настроек C:\АРМ\Nastroika.ini: файл или диск только для чтения"
-    boxes.Show("Ошибка записи в файл настроек " + file.LastError(), kAppTitle);
-}
 
 std::unique_ptr<QMessageBox> MakeMessageBox(QMessageBox::Icon icon, const std::string& text,
                                             const std::string& caption,

@@ -14,10 +14,6 @@ void Form::showEvent(QShowEvent* e) {
     }
 }
 
-void Form::closeEvent(QCloseEvent* e) {
-    QDialog::closeEvent(e);
-}
-
 // Every way out of a modal dialog (a button, the close box, Escape) ends here exactly once.
 void Form::done(int r) {
     if (!closed_) {

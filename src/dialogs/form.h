@@ -6,7 +6,7 @@
 #include <QDialog>
 
 #include "app/app_services.h"
-#include "app/converter.h"
+#include "core/converter.h"
 
 namespace conv {
 
@@ -21,7 +21,6 @@ class Form : public QDialog {
 
   protected:
     void showEvent(QShowEvent* e) override;
-    void closeEvent(QCloseEvent* e) override;
     void done(int r) override;
     // Centres the dialog on the screen, as every window of the program is.
     void CentreOnScreen();

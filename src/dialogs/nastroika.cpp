@@ -12,9 +12,12 @@
 #include <optional>
 #include <vector>
 
-#include "app/ini_document.h"
-#include "app/settings_file.h"
+#include "core/operator_boxes.h"
+#include "core/tank_list.h"
 #include "dialogs/string_grid.h"
+#include "settings/ini_document.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {
@@ -38,6 +41,41 @@ bool Whole(const QString& text, int& out) {
     return ParseWholeNumber(text.toStdString(), out);
 }
 
+// What a command accepts in the grid's rows, and the message it shows for a row it does not.
+struct RowLimits {
+    int lastTank;     // tanks from 1
+    int lastAddress;  // addresses from 0
+    const char* message;
+};
+constexpr RowLimits kSaveLimits{16, 15, "Проверьте правильность введенных данных!(0-15)"};
+// Remove's own limits; its message names 0-255 as it always has.
+constexpr RowLimits kRemoveLimits{kTankCount, 64,
+                                  "Проверьте правильность введенных данных!(0-255)"};
+
+// The data rows as numbers; nullopt when a cell is not a whole number or is beyond the limits.
+std::optional<std::vector<GridRow>> GridRows(const StringGrid& g, const RowLimits& limits) {
+    std::vector<GridRow> rows;
+    for (int r = 1; r < g.RowCount(); ++r) {
+        GridRow row;
+        if (!Whole(g.Cell(kTankColumn, r), row.tank) ||
+            !Whole(g.Cell(kAddressColumn, r), row.address) || row.tank < 1 ||
+            row.tank > limits.lastTank || row.address < 0 || row.address > limits.lastAddress) {
+            return std::nullopt;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+bool Repeated(const std::vector<GridRow>& rows, int GridRow::*field) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        for (size_t j = i + 1; j < rows.size(); ++j) {
+            if (rows[i].*field == rows[j].*field) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 // ---- SlaveAddressEdit ----
@@ -47,11 +85,11 @@ SlaveAddressEdit::SlaveAddressEdit(QWidget* parent) : QLineEdit(parent) {
     // The three positions are filled in once the operator leaves the field, so that typing is
     // never disturbed by zeros appearing under the cursor.
     connect(this, &QLineEdit::editingFinished, this, [this] {
-        if (text() != Text()) setText(Text());
+        if (text() != ThreeDigitText()) setText(ThreeDigitText());
     });
 }
 
-QString SlaveAddressEdit::Text() const {
+QString SlaveAddressEdit::ThreeDigitText() const {
     const QString raw = text();
     if (!DigitsOnly().match(raw).hasMatch()) return raw;
     return raw.rightJustified(kSlaveDigits, QLatin1Char('0'));
@@ -180,42 +218,22 @@ void TF_Nastroika::ListConfiguredTanks() {
 void TF_Nastroika::FormShow() {
     settings_ = std::make_unique<SettingsFile>(services_.SettingsPath());
     SettingsFile& f = *settings_;
-    TankTable& table = conv_.Table;
-    int counted = 0;
-    // Opening, the slave address and the tanks are one block: a refused write or a value that is
-    // not a number ends it quietly, and the grid shows the table as it then stands. So does a file
-    // that cannot be read: its defaults would unconfigure every tank that is being polled.
-    [&] {
-        if (f.State() == FileState::kMissing && !f.WriteString(ini::kTanks, "1", "1")) return;
-        sMaskEdit1->SetText(QString::number(table.SlaveAddress));
-        for (int n = 1; n <= kTankCount; ++n) {
-            TankEntry& t = table.Tank(n);
-            const std::optional<std::string> read =
-                f.TryReadString(ini::kTanks, std::to_string(n), ini::kTankDefault);
-            if (!read) return;
-            const std::string& text = *read;
-            if (text == ini::kTankDefault) {
-                t.Configured = 0;
-                t.ChannelAddress = 0;
-                continue;
-            }
-            int address = 0;
-            if (!ParseWholeNumber(text, address)) return;
-            t.ChannelAddress = address;
-            t.Configured = 1;
-            ++counted;
+    int listed = 0;
+    // Opening, the slave address and the tanks are one block: a refused write ends it quietly, and
+    // the grid shows the table as it then stands. So does a file that cannot be read: its
+    // defaults would unconfigure every tank that is being polled.
+    if (f.State() != FileState::kMissing || f.WriteString(ini::kTanks, "1", "1")) {
+        sMaskEdit1->SetText(QString::number(conv_.Table.SlaveAddress));
+        if (const std::optional<IniDocument> doc = f.Document()) {
+            listed = ReadTankList(*doc, conv_.Table);
         }
-    }();
-    StringGrid1->SetRowCount(counted + 1);
+    }
+    StringGrid1->SetRowCount(listed + 1);
     ListConfiguredTanks();
 }
 
 void TF_Nastroika::FormClose() {
     settings_.reset();
-}
-
-void TF_Nastroika::FillGrid() {
-    ListConfiguredTanks();
 }
 
 void TF_Nastroika::N1Click() {
@@ -233,29 +251,23 @@ void TF_Nastroika::N2Click() {
     if (g.Cell(kTankColumn, selectedRow_).isEmpty()) {
         // A row that was added and never filled: drop it, and with it every unapplied edit.
         g.DeleteLastRow();
-        FillGrid();
+        ListConfiguredTanks();
         return;
     }
-    // Remove's own check: tanks 1..64, addresses 0..64. Its message names 0-255 as it always has.
-    std::vector<GridRow> rows;
-    for (int r = 1; r < g.RowCount(); ++r) {
-        GridRow row;
-        if (!Whole(g.Cell(kTankColumn, r), row.tank) ||
-            !Whole(g.Cell(kAddressColumn, r), row.address) || row.tank < 1 ||
-            row.tank > kTankCount || row.address < 0 || row.address > 64) {
-            services_.boxes->Show("Проверьте правильность введенных данных!(0-255)", kAppTitle);
-            return;
-        }
-        rows.push_back(row);
+    const std::optional<std::vector<GridRow>> rows = GridRows(g, kRemoveLimits);
+    if (!rows) {
+        services_.boxes->Show(kRemoveLimits.message, kAppTitle);
+        return;
     }
-    for (size_t i = 0; i < rows.size(); ++i) {
-        TankEntry& t = conv_.Table.Tank(rows[i].tank);
+    for (size_t i = 0; i < rows->size(); ++i) {
+        const GridRow& row = (*rows)[i];
+        TankEntry& t = conv_.Table.Tank(row.tank);
         const bool removed = static_cast<int>(i) + 1 == selectedRow_;
         t.Configured = removed ? 0 : 1;
-        t.ChannelAddress = removed ? 0 : rows[i].address;
+        t.ChannelAddress = removed ? 0 : row.address;
     }
     g.DeleteLastRow();
-    FillGrid();
+    ListConfiguredTanks();
 }
 
 bool TF_Nastroika::ApplySlaveAddress(const QString& text) {
@@ -270,66 +282,55 @@ bool TF_Nastroika::ApplySlaveAddress(const QString& text) {
 }
 
 void TF_Nastroika::sMaskEdit1Change() {
-    if (!ApplySlaveAddress(sMaskEdit1->Text())) return;
+    if (!ApplySlaveAddress(sMaskEdit1->ThreeDigitText())) return;
     sLabel4->setText(QStringLiteral("0x") +
                      QString::number(static_cast<uint32_t>(conv_.Table.SlaveAddress), 16));
 }
 
 void TF_Nastroika::sButton1Click() {
     StringGrid1->CommitEdit();
+    const QString slave = sMaskEdit1->ThreeDigitText();
+    // The tank list is saved only with a slave address that is a number and a grid that passes
+    // every check; `refusal` is the message of the first check that fails.
+    int slaveValue = 0;
+    std::optional<std::vector<GridRow>> rows;
+    const char* refusal = nullptr;
+    if (Whole(slave, slaveValue)) {
+        rows = GridRows(*StringGrid1, kSaveLimits);
+        if (!rows) {
+            refusal = kSaveLimits.message;
+        } else if (Repeated(*rows, &GridRow::tank)) {
+            refusal = "Номера резервуаров повторяются!";
+        } else if (Repeated(*rows, &GridRow::address)) {
+            refusal = "Адреса резервуаров повторяются!";
+        }
+        if (refusal) rows.reset();
+    }
+    // One replace of the file: the slave address whatever the checks say, and with it, when they
+    // pass, the grid's tanks in place of every tank entry. A refused write changes nothing.
     SettingsFile& f = Settings();
-    // The slave address is saved before, and whatever, the grid's checks say.
-    const QString slave = sMaskEdit1->Text();
-    if (!f.WriteString(ini::kSlave, ini::kSlaveAddress, slave.toStdString())) {
+    const bool written = f.Edit([&](IniDocument& doc) {
+        doc.Set(ini::kSlave, ini::kSlaveAddress, slave.toStdString());
+        if (!rows) return;
+        for (int n = 1; n <= kTankCount; ++n) doc.Remove(ini::kTanks, std::to_string(n));
+        // The numbers, not the cells' texts: a tank typed as "07" must be found again as key "7".
+        for (const GridRow& row : *rows) {
+            doc.Set(ini::kTanks, std::to_string(row.tank), std::to_string(row.address));
+        }
+    });
+    if (!written) {
         ReportWriteError(*services_.boxes, f);
         return;
     }
     if (!ApplySlaveAddress(slave)) return;
-
-    const StringGrid& g = *StringGrid1;
-    std::vector<GridRow> rows;
-    for (int r = 1; r < g.RowCount(); ++r) {
-        GridRow row;
-        if (!Whole(g.Cell(kTankColumn, r), row.tank) ||
-            !Whole(g.Cell(kAddressColumn, r), row.address) || row.tank < 1 || row.tank > 16 ||
-            row.address < 0 || row.address > 15) {
-            services_.boxes->Show("Проверьте правильность введенных данных!(0-15)", kAppTitle);
-            return;
-        }
-        rows.push_back(row);
-    }
-    const auto repeated = [&rows](int GridRow::*field) {
-        for (size_t i = 0; i < rows.size(); ++i) {
-            for (size_t j = i + 1; j < rows.size(); ++j) {
-                if (rows[i].*field == rows[j].*field) return true;
-            }
-        }
-        return false;
-    };
-    if (repeated(&GridRow::tank)) {
-        services_.boxes->Show("Номера резервуаров повторяются!", kAppTitle);
+    if (refusal) {
+        services_.boxes->Show(refusal, kAppTitle);
         return;
     }
-    if (repeated(&GridRow::address)) {
-        services_.boxes->Show("Адреса резервуаров повторяются!", kAppTitle);
-        return;
-    }
-
-    for (int n = 1; n <= kTankCount; ++n) {
-        if (!f.DeleteKey(ini::kTanks, std::to_string(n))) {
-            ReportWriteError(*services_.boxes, f);
-            return;
-        }
-    }
-    for (const GridRow& row : rows) {
+    for (const GridRow& row : *rows) {
         TankEntry& t = conv_.Table.Tank(row.tank);
         t.Configured = 1;
         t.ChannelAddress = row.address;
-        // The numbers, not the cells' texts: a tank typed as "07" must be found again as key "7".
-        if (!f.WriteString(ini::kTanks, std::to_string(row.tank), std::to_string(row.address))) {
-            ReportWriteError(*services_.boxes, f);
-            return;
-        }
     }
     services_.boxes->Show("Информация зафиксирована!", kAppTitle);
 }

@@ -19,13 +19,13 @@ class SettingsFile;
 class StringGrid;
 
 // The slave-address field: three decimal positions, empty ones shown as 0 on the left. The
-// operator types up to three digits; Text() is always the field's three-character form ("080"
+// operator types up to three digits; ThreeDigitText() is the field's three-character form ("080"
 // for 80), which is what the settings file receives and what converts back to the number.
 class SlaveAddressEdit : public QLineEdit {
     Q_OBJECT
   public:
     explicit SlaveAddressEdit(QWidget* parent = nullptr);
-    QString Text() const;
+    QString ThreeDigitText() const;
     // Shows the text in its three-character form.
     void SetText(const QString& text);
 
@@ -41,7 +41,6 @@ class TF_Nastroika : public Form {
 
     void FormShow() override;
     void FormClose() override;
-    void FillGrid();
     void N1Click();
     void N2Click();
     void StringGrid1SelectCell(int col, int row);

@@ -7,8 +7,11 @@
 #include <QVBoxLayout>
 #include <optional>
 
-#include "app/ini_document.h"
-#include "app/settings_file.h"
+#include "app/qt_strings.h"
+#include "core/operator_boxes.h"
+#include "settings/ini_document.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {
@@ -35,13 +38,6 @@ QLineEdit* PasswordEdit(QWidget* parent, bool hidden) {
         edit->setEchoMode(QLineEdit::Password);
     }
     return edit;
-}
-
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
 }
 
 }  // namespace

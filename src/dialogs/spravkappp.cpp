@@ -10,17 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/text_codec.h"
+#include "core/viewer_formats.h"
 #include "dialogs/string_grid.h"
-#include "dialogs/viewer_formats.h"
+#include "settings/text_codec.h"
 
 namespace conv {
 namespace {
-
-// Tank types as the type request reports them.
-constexpr int kLevelGauge = 0;
-constexpr int kPressureTank = 1;
-constexpr int kGasTank = 2;
 
 // Scales of the fixed columns: hundredths of the unit, densities from g/cm³ to kg/m³ in
 // hundredths, gas values in thousandths.
@@ -49,11 +44,6 @@ ValueColumn FixedColumn(std::string header, SlotOf slot, double scale, int place
                 return FormatFixed(slot(t).Value, scale, places);
             }};
 }
-ValueColumn SignedColumn(std::string header, SlotOf slot) {
-    return {std::move(header), [slot](const TankEntry& t) {
-                return FormatSignedFixed(slot(t).Value, kHundredths, 2);
-            }};
-}
 ValueColumn StateColumn(std::string header, SlotOf slot) {
     return {std::move(header), [slot](const TankEntry& t) { return FormatStateHex(slot(t)); }};
 }
@@ -73,25 +63,23 @@ const GridSpec& MainGrid() {
             const char* state;
             ValueSlot (MainBlock::*slot)() const;
             double scale;
-            bool isSigned;
         };
         const Pair pairs[] = {
-            {"Н ,мм", "Сост.Н.", &MainBlock::Level, kHundredths, false},
-            {"М ,кг", "Сост.М", &MainBlock::Mass, kHundredths, false},
-            {"V ,л", "Сост.V", &MainBlock::Volume, kHundredths, false},
-            {"Pср,кг/м3", "Сост.Рср", &MainBlock::MeanDensity, kDensityScale, false},
-            {"Тср,С", "Сост.Тср", &MainBlock::MeanTemp, kHundredths, true},
-            {"Нв,мм", "Сост.Нв", &MainBlock::WaterLevel, kHundredths, false},
-            {"Pap,кг/м3", "Сост.Pap", &MainBlock::Pap, kDensityScale, false},
-            {"Tap,C", "Сост.Tap", &MainBlock::Tap, kHundredths, true},
-            {"Ppf,кг/м3", "Сост.Ppf", &MainBlock::Ppf, kDensityScale, false},
-            {"Tpf,C", "Сост.Tpf", &MainBlock::Tpf, kHundredths, true},
-            {"Dpf,мПа", "Сост.Dpf", &MainBlock::Dpf, kHundredths, false},
+            {"Н ,мм", "Сост.Н.", &MainBlock::Level, kHundredths},
+            {"М ,кг", "Сост.М", &MainBlock::Mass, kHundredths},
+            {"V ,л", "Сост.V", &MainBlock::Volume, kHundredths},
+            {"Pср,кг/м3", "Сост.Рср", &MainBlock::MeanDensity, kDensityScale},
+            {"Тср,С", "Сост.Тср", &MainBlock::MeanTemp, kHundredths},
+            {"Нв,мм", "Сост.Нв", &MainBlock::WaterLevel, kHundredths},
+            {"Pap,кг/м3", "Сост.Pap", &MainBlock::Pap, kDensityScale},
+            {"Tap,C", "Сост.Tap", &MainBlock::Tap, kHundredths},
+            {"Ppf,кг/м3", "Сост.Ppf", &MainBlock::Ppf, kDensityScale},
+            {"Tpf,C", "Сост.Tpf", &MainBlock::Tpf, kHundredths},
+            {"Dpf,мПа", "Сост.Dpf", &MainBlock::Dpf, kHundredths},
         };
         for (const Pair& p : pairs) {
             const SlotOf slot = [f = p.slot](const TankEntry& t) { return (t.Main.*f)(); };
-            g.values.push_back(p.isSigned ? SignedColumn(p.value, slot)
-                                          : FixedColumn(p.value, slot, p.scale));
+            g.values.push_back(FixedColumn(p.value, slot, p.scale));
             g.values.push_back(StateColumn(p.state, slot));
         }
         g.values.push_back(
@@ -113,7 +101,7 @@ const GridSpec& TempGrid() {
         GridSpec g{kLevelGauge, 65, {}};
         for (int k = 1; k <= TempBlock::kPoints; ++k) {
             const SlotOf slot = [k](const TankEntry& t) { return t.Temp.Point(k); };
-            g.values.push_back(SignedColumn("T" + K(k) + ",C", slot));
+            g.values.push_back(FixedColumn("T" + K(k) + ",C", slot, kHundredths));
             g.values.push_back(StateColumn("Сост.T" + K(k), slot));
             g.values.push_back({"Коор.T" + K(k) + ",мм", [k](const TankEntry& t) {
                                     return Number(t.TempCoords.PointHeight(k));
@@ -136,10 +124,10 @@ const GridSpec& DensityGrid() {
                                     return FormatFlagsHex(t.Density.Probe(k).FlagsByte);
                                 }});
             g.values.push_back({"Коор.ДП" + K(k) + ",мм", [k](const TankEntry& t) {
-                                    return FormatScaledInteger(ProbeHeightTenths(t, k), 1);
+                                    return FormatScaledInteger(t.ProbeHeightTenths(k), 1);
                                 }});
             g.values.push_back({"Temp.ДП" + K(k) + ",C", [k](const TankEntry& t) {
-                                    return FormatSignedFixed(t.Probe.ProbeTemp(k), kHundredths, 2);
+                                    return FormatFixed(t.Probe.ProbeTemp(k), kHundredths, 2);
                                 }});
         }
         return g;

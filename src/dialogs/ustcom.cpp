@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/settings_file.h"
+#include "core/operator_boxes.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <span>
 
-#include "app/operation_log.h"
 #include "host/replies.h"
+#include "log/operation_log.h"
 #include "serial/serial_port.h"
 #include "store/tank_table.h"
 

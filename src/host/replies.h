@@ -9,9 +9,6 @@
 
 namespace conv {
 
-struct TankEntry;
-struct MainBlock;
-
 // ---- Configuration and main parameters ----
 
 // Channel flags byte of a level gauge, gathered from the scattered bits of its ConfigWord.
@@ -29,45 +26,6 @@ void ProcPlotVelt(HostContext& ctx);  // 0xD5, probe SelectedGroup + 1
 void ProcTempVelt(HostContext& ctx);  // 0xD6, block SelectedGroup
 void ProcKDT(HostContext& ctx);       // 0xD3, block SelectedGroup
 void ProcKDPVelt(HostContext& ctx);   // 0xD8
-
-// Density probe k = 1..5 and temperature block b = 0..2 of a tank that passed the checks.
-void SendDensityProbe(HostContext& ctx, const TankEntry& tank, int probe);
-void SendTempBlock(HostContext& ctx, const TankEntry& tank, int block);
-void SendTempHeights(HostContext& ctx, const TankEntry& tank, int block);
-
-inline void ProcPlot0(HostContext& c, const TankEntry& t) {
-    SendDensityProbe(c, t, 1);
-}
-inline void ProcPlot1(HostContext& c, const TankEntry& t) {
-    SendDensityProbe(c, t, 2);
-}
-inline void ProcPlot2(HostContext& c, const TankEntry& t) {
-    SendDensityProbe(c, t, 3);
-}
-inline void ProcPlot3(HostContext& c, const TankEntry& t) {
-    SendDensityProbe(c, t, 4);
-}
-inline void ProcPlot4(HostContext& c, const TankEntry& t) {
-    SendDensityProbe(c, t, 5);
-}
-inline void ProcTempVelt0(HostContext& c, const TankEntry& t) {
-    SendTempBlock(c, t, 0);
-}
-inline void ProcTempVelt1(HostContext& c, const TankEntry& t) {
-    SendTempBlock(c, t, 1);
-}
-inline void ProcTempVelt2(HostContext& c, const TankEntry& t) {
-    SendTempBlock(c, t, 2);
-}
-inline void ProcKDTVelt0(HostContext& c, const TankEntry& t) {
-    SendTempHeights(c, t, 0);
-}
-inline void ProcKDTVelt1(HostContext& c, const TankEntry& t) {
-    SendTempHeights(c, t, 1);
-}
-inline void ProcKDTVelt2(HostContext& c, const TankEntry& t) {
-    SendTempHeights(c, t, 2);
-}
 
 // ---- Pressure and gas sensors ----
 

@@ -19,7 +19,7 @@ enum class Layout14 {
 struct Row14 {
     // The value whose state decides the answer; sent itself except by Temperatures.
     ValueSlot (MainBlock::*Slot)() const;
-    double Factor;
+    double Factor;  // of the packed and whole-unit layouts; temperatures have their own rounding
     Layout14 Layout;
     const char* Text;
     const char* ErrorText;
@@ -45,30 +45,35 @@ constexpr TankChecks kChecks14{
     .NoTankDumped = false,
     .LinkFaultReply = kStatusNoAnswer14,
     .MapGaugeError = false,
-    .Types = {TypeRule::Match::Only, kLevelGauge},
+    .Types = {.How = TypeRule::Match::Only, .Type = kLevelGauge},
 };
 
-// Returns the reply length.
-int Fill14(uint8_t* r, const TankEntry& tank, const ValueSlot& value, const Row14& row) {
+// Fills the reply after its status byte and sends it; the short replies of two bytes carry no
+// checksum.
+void Send14(HostContext& ctx, const TankEntry& tank, const ValueSlot& value, const Row14& row) {
+    uint8_t* r = ctx.Link.Reply.data();
     switch (row.Layout) {
         case Layout14::Packed: {
             const auto packed = PackValue14(RoundedTenths(value.Value, row.Factor));
             std::copy(packed.begin(), packed.end(), r + 1);
-            return 5;
+            ctx.SendWithChecksum(5, row.Text);
+            break;
         }
         case Layout14::WholeByte:
             r[1] = WholeUnitsByte(RoundedTenths(value.Value, row.Factor));
-            return 2;
+            ctx.Send(2, row.Text);
+            break;
         case Layout14::Temperatures:
             // Only the mean temperature's state is looked at; the points go as stored.
             for (int k = 1; k <= 3; ++k) r[k] = HalfDegreeByte(tank.Temp.Point(k).Value);
             r[4] = HalfDegreeByte(value.Value);
-            return 6;
+            ctx.SendWithChecksum(6, row.Text);
+            break;
         case Layout14::HalfDegree:
             r[1] = HalfDegreeByte(value.Value);
-            return 2;
+            ctx.Send(2, row.Text);
+            break;
     }
-    return 1;
 }
 
 void Reply14(HostContext& ctx, int channel, const Row14& row) {
@@ -82,13 +87,7 @@ void Reply14(HostContext& ctx, int channel, const Row14& row) {
         ctx.SendStatus(code == 0x01 ? kStatusNoData : kStatusGaugeFault, row.ErrorText);
         return;
     }
-    const int length = Fill14(r, *tank, value, row);
-    // The short replies of two bytes carry no checksum.
-    if (length > 2) {
-        ctx.SendWithChecksum(length, row.Text);
-    } else {
-        ctx.Send(length, row.Text);
-    }
+    Send14(ctx, *tank, value, row);
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ LevelGaugeConfig LevelGaugeConfigOf(const TankEntry& tank) {
 
 // No type check: every tank type has a configuration.
 constexpr TankChecks kConfigChecks{.NoTankDumped = false, .Types = {}};
-constexpr TankChecks kMainChecks{.Types = {TypeRule::Match::Only, kLevelGauge}};
+constexpr TankChecks kMainChecks{.Types = {.How = TypeRule::Match::Only, .Type = kLevelGauge}};
 
 constexpr int kConfig20Length = 6;
 constexpr int kConfig22Length = 10;

@@ -7,8 +7,8 @@ namespace conv {
 
 namespace {
 
-constexpr TankChecks kPressureChecks{.Types = {TypeRule::Match::AllBut, kGasTank}};
-constexpr TankChecks kGasChecks{.Types = {TypeRule::Match::Only, kGasTank}};
+constexpr TankChecks kPressureChecks{.Types = {.How = TypeRule::Match::AllBut, .Type = kGasTank}};
+constexpr TankChecks kGasChecks{.Types = {.How = TypeRule::Match::Only, .Type = kGasTank}};
 
 // The sensor-kind pair of 0xDE carries these in place of sensors 6..9.
 constexpr uint16_t kNoSensorKind = 0x0020;
@@ -38,7 +38,7 @@ ParamGroups GasGroups(const GasBlock& gas, ValueOf value) {
 // state test puts 0x80 before 0x02 where ProcDZOErr does the opposite; both are kept as the host
 // has always received them.
 uint8_t GasKind(const ValueSlot& s) {
-    return (s.StateHigh & 0x07) == 2 ? 1 : 2;
+    return (s.StateFirstByte & 0x07) == 2 ? 1 : 2;
 }
 uint8_t GasState(const ValueSlot& s) {
     if (s.FlagsByte & kFlagNotFitted) return 0x01;

@@ -4,7 +4,7 @@
 #include <functional>
 #include <numeric>
 
-#include "app/operation_log.h"
+#include "log/operation_log.h"
 #include "serial/serial_port.h"
 #include "store/tank_table.h"
 

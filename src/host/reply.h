@@ -65,9 +65,6 @@ void SendCoordinateBlock(HostContext& ctx, std::span<const uint16_t> values, con
 // 18 bytes: status 0x00, one byte per channel address 0..15, checksum.
 void SendConfigTable(HostContext& ctx, const ConfigTable& table, const char* text);
 
-// TankType values the replies tell apart.
-enum : int { kLevelGauge = 0, kPressureTank = 1, kGasTank = 2 };
-
 // Which tank types a reply serves, and how it answers the others.
 struct TypeRule {
     enum class Match { Any, Only, AllBut };

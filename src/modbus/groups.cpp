@@ -5,24 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include "app/operation_log.h"
+#include "log/operation_log.h"
 #include "modbus/frame.h"
 #include "serial/serial_port.h"
 #include "store/tank_table.h"
 
 namespace conv {
-
-TankEntry& PollContext::Tank() const {
-    return Table.Tanks[static_cast<size_t>(Poll.PollChannel)];
-}
-
-bool PollContext::CursorOnTank() const {
-    return Poll.PollChannel >= 0 && Poll.PollChannel < kTankCount;
-}
-
-uint8_t PollContext::SlaveByte() const {
-    return static_cast<uint8_t>(Table.SlaveAddress);
-}
 
 namespace {
 
@@ -194,7 +182,7 @@ void StoreReply(TankEntry& tank, const ReadRow& row, const uint8_t* registers) {
 
 void SendFrame(PollContext& c, const RequestFrame& frame, const std::string& text) {
     PollState& p = c.Poll;
-    std::copy(frame.begin(), frame.end(), p.TxFrame.begin());
+    p.TxFrame = frame;
     c.Port.Write(p.TxFrame.data(), kRequestLength);
     c.Log.LogModbus(text);
     c.Log.DumpModbus(p.TxFrame.data(), kRequestLength);

@@ -8,30 +8,10 @@
 
 namespace conv {
 
-struct TankEntry;
-
-// PollGroup values with a meaning of their own.
-inline constexpr int32_t kLastGroup = 8;       // the last group of a level gauge
-inline constexpr int32_t kGroupTankDone = 10;  // this tank is finished for the cycle
-
 // The left-pane lines of the replies.
 inline constexpr const char* kInLine = "IN ";
 inline constexpr const char* kBadBufferLine = "Ошибка в принятом буфере";
 inline constexpr const char* kChannelLineSuffix = " - адрес опрашиваемого канала";
-
-// What one poll step works on.
-struct PollContext {
-    PollState& Poll;
-    TankTable& Table;
-    SerialPort& Port;
-    OperationLog& Log;
-
-    // The tank under the cursor; only valid while PollChannel is an index of the table.
-    TankEntry& Tank() const;
-    bool CursorOnTank() const;
-    // Low byte of the configured slave address: the first byte of every request.
-    uint8_t SlaveByte() const;
-};
 
 // The read requests. They differ only in their row of the request table (register, count,
 // checks, log text and the block their reply fills), so one routine sends them all and one
@@ -69,9 +49,5 @@ void ProcDD(PollContext& c);
 void ProcDDIn(PollContext& c);
 void ProcDZO(PollContext& c);
 void ProcDZOIn(PollContext& c);
-
-// Reads whatever the gauge sent since the last request and hands it to the decoder of the group
-// that was sent.
-void AnalizRead(PollContext& c);
 
 }  // namespace conv

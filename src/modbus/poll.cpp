@@ -6,9 +6,19 @@
 
 namespace conv {
 
-namespace {
+TankEntry& PollContext::Tank() const {
+    return Table.Tanks[static_cast<size_t>(Poll.PollChannel)];
+}
 
-enum : int { kLevelGauge = 0, kPressureTank = 1, kGasTank = 2 };
+bool PollContext::CursorOnTank() const {
+    return Poll.PollChannel >= 0 && Poll.PollChannel < kTankCount;
+}
+
+uint8_t PollContext::SlaveByte() const {
+    return static_cast<uint8_t>(Table.SlaveAddress);
+}
+
+namespace {
 
 void ShowPanel(const PollState& poll, int number) {
     if (poll.ShowPanel) poll.ShowPanel(number);
@@ -84,8 +94,8 @@ void SendGroup(PollContext& c) {
     }
 }
 
-}  // namespace
-
+// Reads whatever the gauge sent since the last request and hands it to the decoder of the group
+// that was sent.
 void AnalizRead(PollContext& c) {
     PollState& p = c.Poll;
     const int got = c.Port.ReadAvailable(p.RxFrame.data(), kRxCapacity);
@@ -133,6 +143,8 @@ void AnalizRead(PollContext& c) {
             break;
     }
 }
+
+}  // namespace
 
 void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log) {
     PollContext c{poll, table, port, log};

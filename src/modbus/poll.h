@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "modbus/frame.h"
+
 namespace conv {
 
+struct TankEntry;
 struct TankTable;
 class SerialPort;
 class OperationLog;
@@ -21,6 +24,10 @@ inline constexpr int kRxCapacity = 1024;
 // Repeats a tank may spend on all of its requests together.
 inline constexpr int32_t kRetriesPerTank = 3;
 
+// PollGroup values with a meaning of their own.
+inline constexpr int32_t kLastGroup = 8;       // the last group of a level gauge
+inline constexpr int32_t kGroupTankDone = 10;  // this tank is finished for the cycle
+
 struct PollState {
     // Fields of the main window that the cycle owns.
     int32_t ReplyPending = 0;
@@ -32,12 +39,26 @@ struct PollState {
     int32_t PollGroup = 0;    // group to send next, 0..8; 9 after the last; 10 = tank done
     int32_t RetryBudget = 0;  // repeats left for the tank being polled
     int32_t RxCount = 0;      // last read: -1 line error, 0 nothing, n bytes
-    std::array<uint8_t, 8> TxFrame{};
+    RequestFrame TxFrame{};
     std::array<uint8_t, kRxCapacity> RxFrame{};
 
     // sPanel5: the poll step shows the number it is working on here (may be empty). It is given
     // the tank index first and then, once the cursor has settled, the tank number.
     std::function<void(int)> ShowPanel;
+};
+
+// What one poll step works on.
+struct PollContext {
+    PollState& Poll;
+    TankTable& Table;
+    SerialPort& Port;
+    OperationLog& Log;
+
+    // The tank under the cursor; only valid while PollChannel is an index of the table.
+    TankEntry& Tank() const;
+    bool CursorOnTank() const;
+    // Low byte of the configured slave address: the first byte of every request.
+    uint8_t SlaveByte() const;
 };
 
 // One poll step (Timer1).

@@ -1,6 +1,7 @@
 #include "serial/port_name.h"
 
-#include "app/ini_document.h"
+#include <charconv>
+
 #include "serial/serial_port.h"
 
 namespace conv {
@@ -23,7 +24,10 @@ std::optional<std::string> DevicePath(const std::string& name) {
     const std::string digits = name.substr(3);
     if (digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
     int n = 0;
-    if (!ParseWholeNumber(digits, n) || n < 1 || n > 254) return std::nullopt;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (ec != std::errc() || end != digits.data() + digits.size() || n < 1 || n > 254) {
+        return std::nullopt;
+    }
     return "/dev/ttyS" + std::to_string(n - 1);
 #endif
 }

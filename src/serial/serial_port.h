@@ -10,8 +10,6 @@
 
 namespace conv {
 
-class MessageBoxes;
-
 // Parity codes and stop-bit codes as in the Windows device control block.
 enum : int { kParityNone = 0, kParityOdd = 1, kParityEven = 2 };
 enum : int { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
@@ -70,17 +68,5 @@ inline constexpr LineSettings kVeltLine{1024,
                                         kParityEven,
                                         "9600,8,1,EVEN",
                                         "Ошибка программирования СОМ(VELT)"};
-// Caption of the open-failure box: a space on each side.
-inline constexpr const char* kPortErrorCaption = " OUT ";
-
-// Opens `port` on `name` with the side's fixed settings; on failure shows the side's error box.
-bool OpenLine(SerialPort& port, const std::string& name, const LineSettings& line,
-              MessageBoxes& boxes);
-inline bool OpenModbusPort(SerialPort& port, const std::string& name, MessageBoxes& boxes) {
-    return OpenLine(port, name, kModbusLine, boxes);
-}
-inline bool OpenVeltPort(SerialPort& port, const std::string& name, MessageBoxes& boxes) {
-    return OpenLine(port, name, kVeltLine, boxes);
-}
 
 }  // namespace conv

@@ -17,13 +17,15 @@ namespace conv {
 
 inline constexpr int kTankCount = 64;
 
-// A float and its state register as the gauge sent it (first byte high, second byte = flags).
+// A float and its state register as the gauge sent it: the register's first byte (its high byte
+// on the wire; the data viewer shows it as the low one) and its second byte, the flags.
 struct ValueSlot {
     float Value = 0.0f;
-    uint8_t StateHigh = 0;  // first byte of the state register
-    uint8_t FlagsByte = 0;  // second byte: sensor flag bits, 0x40 = sensor not fitted
+    // A gas sensor's kind and alarm, a density probe's height refinement.
+    uint8_t StateFirstByte = 0;
+    uint8_t FlagsByte = 0;  // sensor flag bits, 0x40 = sensor not fitted
 
-    uint16_t State() const { return static_cast<uint16_t>(StateHigh << 8 | FlagsByte); }
+    uint16_t State() const { return static_cast<uint16_t>(StateFirstByte << 8 | FlagsByte); }
 };
 
 // Raw register image of input registers FirstReg .. FirstReg + Count - 1.
@@ -62,9 +64,12 @@ class RegisterImage {
     std::array<uint8_t, kBytes> bytes_{};
 };
 
+// TankType values: what the type request says a channel is.
+enum : int { kLevelGauge = 0, kPressureTank = 1, kGasTank = 2 };
+
 // Input registers 0..2 from the type request.
 struct TypeBlock : RegisterImage<0, 3> {
-    // 0 level gauge, 1 pressure sensors, 2 gas sensors; anything else is kept as sent.
+    // kLevelGauge, kPressureTank or kGasTank; anything else is kept as sent.
     int TankType() const { return HighByte(0); }
     uint16_t ConfigWord() const { return Reg(1); }
 };
@@ -103,6 +108,7 @@ struct TempBlock : RegisterImage<128, 66> {
 
 // Input registers 194..214: heights of the temperature points, mm.
 struct TempCoordsBlock : RegisterImage<194, 21> {
+    static constexpr int kPoints = 21;
     uint16_t PointHeight(int k) const { return Height(193 + k); }  // k = 1..21
 };
 
@@ -114,11 +120,12 @@ struct DensityBlock : RegisterImage<256, 18> {
     // First byte of header register 258.
     uint8_t HeaderByte() const { return HighByte(258); }
     // Signed refinement of probe k's height in tenths of a millimetre.
-    int8_t HeightRefinement(int k) const { return static_cast<int8_t>(Probe(k).StateHigh); }
+    int8_t HeightRefinement(int k) const { return static_cast<int8_t>(Probe(k).StateFirstByte); }
 };
 
 // Input registers 280..294: per density probe its height (mm) and temperature (°C).
 struct ProbeBlock : RegisterImage<280, 15> {
+    static constexpr int kProbes = 5;
     static constexpr int HeightReg(int k) { return 280 + 3 * (k - 1); }
     uint16_t ProbeHeight(int k) const { return Height(HeightReg(k)); }  // k = 1..5
     float ProbeTemp(int k) const { return Float(HeightReg(k) + 1); }
@@ -163,6 +170,11 @@ struct TankEntry {
     int TankType() const { return Type.TankType(); }
     uint16_t ConfigWord() const { return Type.ConfigWord(); }
     bool IsConfigured() const { return Configured == 1; }
+    // Height of density probe k = 1..5 in tenths of a millimetre: its height in mm × 10 plus the
+    // signed refinement carried in the first byte of its state register.
+    int32_t ProbeHeightTenths(int k) const {
+        return static_cast<int32_t>(Probe.ProbeHeight(k)) * 10 + Density.HeightRefinement(k);
+    }
 };
 
 struct TankTable {
@@ -234,7 +246,7 @@ ValueSlot RegisterImage<F, C>::Slot(int reg) const {
     ValueSlot s;
     if (!InRange(reg, 3)) return s;
     s.Value = Float(reg);
-    s.StateHigh = HighByte(reg + 2);
+    s.StateFirstByte = HighByte(reg + 2);
     s.FlagsByte = LowByte(reg + 2);
     return s;
 }

@@ -87,7 +87,7 @@ class ModbusRoadTest : public QObject {
         QCOMPARE(gas.LinkState, 0);
         QCOMPARE(gas.TankType(), 2);
         QCOMPARE(gas.Gas.Sensor(1).Value, 12.3456f);
-        QCOMPARE(int(gas.Gas.Sensor(1).StateHigh), 0x12);
+        QCOMPARE(int(gas.Gas.Sensor(1).StateFirstByte), 0x12);
         QCOMPARE(gas.Gas.Sensor(5).State(), uint16_t(0x0202));
 
         QCOMPARE(t.Tank(4).LinkState, 2);  // silent channel

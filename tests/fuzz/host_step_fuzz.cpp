@@ -10,9 +10,9 @@
 #include <array>
 #include <optional>
 
-#include "app/operation_log.h"
 #include "fuzz_support.h"
 #include "host/host_link.h"
+#include "log/operation_log.h"
 #include "store/tank_table.h"
 #include "support/fake_port.h"
 

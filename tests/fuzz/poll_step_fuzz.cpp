@@ -14,8 +14,8 @@
 #include <array>
 #include <cstring>
 
-#include "app/operation_log.h"
 #include "fuzz_support.h"
+#include "log/operation_log.h"
 #include "modbus/frame.h"
 #include "modbus/poll.h"
 #include "store/tank_table.h"

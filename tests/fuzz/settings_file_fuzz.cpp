@@ -17,13 +17,13 @@
 #include <utility>
 #include <vector>
 
-#include "app/converter.h"
-#include "app/ini_document.h"
-#include "app/message_boxes.h"
-#include "app/program_state.h"
-#include "app/settings_file.h"
-#include "app/startup_settings.h"
+#include "core/converter.h"
+#include "core/startup_settings.h"
 #include "fuzz_support.h"
+#include "log/message_boxes.h"
+#include "settings/ini_document.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 #include "support/fake_port.h"
 
 namespace conv::fuzz {

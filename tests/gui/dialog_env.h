@@ -12,8 +12,8 @@
 #include <string>
 
 #include "app/app_services.h"
-#include "app/converter.h"
-#include "app/settings_file.h"
+#include "core/converter.h"
+#include "settings/settings_file.h"
 #include "support/fake_port.h"
 #include "support/scripted_ui.h"
 

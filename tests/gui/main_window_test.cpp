@@ -15,8 +15,8 @@
 
 #include "app/log_pane_widget.h"
 #include "app/program_windows.h"
-#include "app/settings_file.h"
-#include "app/text_codec.h"
+#include "settings/settings_file.h"
+#include "settings/text_codec.h"
 #include "support/fake_port.h"
 #include "support/scripted_ui_qt.h"
 #include "support/unreadable_file.h"

@@ -1,14 +1,22 @@
 // Channel address setup dialog, driven through its handlers against a temporary settings file.
 #include "dialogs/nastroika.h"
 
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <fstream>
+#include <functional>
+#include <iterator>
 
-#include "app/ini_document.h"
 #include "dialogs/string_grid.h"
 #include "gui/dialog_env.h"
 #include "modbus/poll.h"
+#include "settings/ini_document.h"
 #include "support/scripted_ui_qt.h"
 #include "support/unreadable_file.h"
 
@@ -35,6 +43,34 @@ void Configure(TankTable& t, int tank, int address) {
 void SetRow(StringGrid& g, int row, const QString& tank, const QString& address) {
     g.SetCell(0, row, tank);
     g.SetCell(1, row, address);
+}
+
+// How many times the settings file was put in place in `dir` (renamed into it) while `act` ran.
+// The moves away from the temporary names are watched too: the kernel merges an event into the
+// one before it when the two are alike, and replaces alone would all be alike.
+int ReplacesDuring(const std::string& dir, const std::function<void()>& act) {
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0 || inotify_add_watch(fd, dir.c_str(), IN_MOVED_FROM | IN_MOVED_TO) < 0) return -1;
+    act();
+    int replaces = 0;
+    alignas(inotify_event) char buf[4096];
+    for (ssize_t got; (got = read(fd, buf, sizeof buf)) > 0;) {
+        for (char* at = buf; at < buf + got;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(at);
+            if ((e->mask & IN_MOVED_TO) && e->len > 0 &&
+                std::string(e->name) == kSettingsFileName) {
+                ++replaces;
+            }
+            at += sizeof(inotify_event) + e->len;
+        }
+    }
+    close(fd);
+    return replaces;
+}
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Clicks the number cell of a data row.
@@ -198,7 +234,7 @@ class NastroikaTest : public QObject {
         QCOMPARE(env->conv.Table.Tank(7).Configured, 0);
     }
 
-    // The slave address is saved before the grid is checked, whatever the checks say.
+    // The slave address is saved whatever the grid's checks say.
     void saveChecksTheGridInOrderAfterSavingTheSlaveAddress() {
         env->Write("Резервуар", "1", "0");
         dlg->show();
@@ -297,6 +333,46 @@ class NastroikaTest : public QObject {
         QCOMPARE(env->Read("SLAVE", "Адрес"), std::string("<absent>"));
     }
 
+    // Save is one replace of the file: the slave address and the whole tank list together, or,
+    // when the write is refused, nothing at all, wherever the refusal comes.
+    void saveIsOneReplaceOfTheFile() {
+        env->Write("SLAVE", "Адрес", "080");
+        env->Write("Резервуар", "1", "0");
+        env->Write("Резервуар", "2", "1");
+        dlg->show();
+        StringGrid& g = *dlg->StringGrid1;
+        dlg->N1Click();
+        SetRow(g, 1, "3", "2");
+        SetRow(g, 2, "1", "0");
+        SetRow(g, 3, "2", "1");
+
+        // A file that may not grow: tank 3 does not fit. Deleting the two tanks and writing the
+        // first two rows back would still fit, one by one.
+        const std::string before = Bytes(env->IniPath());
+        rlimit was{};
+        getrlimit(RLIMIT_FSIZE, &was);
+        rlimit small = was;
+        small.rlim_cur = before.size();
+        const auto previous = signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        dlg->sButton1Click();
+        setrlimit(RLIMIT_FSIZE, &was);
+        signal(SIGXFSZ, previous);
+        QCOMPARE(env->boxes.shown.size(), size_t(1));
+        QVERIFY(env->boxes.shown[0].text.starts_with("Ошибка записи в файл настроек " +
+                                                     env->IniPath() + ": "));
+        QCOMPARE(Bytes(env->IniPath()), before);
+        QCOMPARE(env->conv.Table.Tank(3).Configured, 0);
+
+        env->boxes.shown.clear();
+        const int replaces =
+            ReplacesDuring(env->dir.path().toStdString(), [&] { dlg->sButton1Click(); });
+        QCOMPARE(env->boxes.Texts(), std::vector<std::string>{kRecorded});
+        QCOMPARE(replaces, 1);
+        QCOMPARE(env->Read("Резервуар", "3"), std::string("2"));
+        QCOMPARE(env->conv.Table.Tank(3).Configured, 1);
+    }
+
     // A file that cannot be read says nothing about the tanks: the table keeps the tanks being
     // polled, the grid lists them, and a Save is refused without writing over the file.
     void unreadableFileLeavesTheTableAsItIs() {
@@ -342,7 +418,7 @@ class NastroikaTest : public QObject {
         e.selectAll();
         QTest::keyClicks(&e, "80");
         QCOMPARE(env->conv.Table.SlaveAddress, 80);
-        QCOMPARE(e.Text(), QString("080"));
+        QCOMPARE(e.ThreeDigitText(), QString("080"));
         QTest::keyClick(&e, Qt::Key_Return);  // leaving the field shows all three positions
         QCOMPARE(e.text(), QString("080"));
         QTest::keyClicks(&e, "1");  // no fourth digit
@@ -353,7 +429,7 @@ class NastroikaTest : public QObject {
 
         e.selectAll();
         QTest::keyClick(&e, Qt::Key_Delete);
-        QCOMPARE(e.Text(), QString("000"));
+        QCOMPARE(e.ThreeDigitText(), QString("000"));
         QCOMPARE(env->conv.Table.SlaveAddress, 0);
 
         e.selectAll();

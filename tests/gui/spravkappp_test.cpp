@@ -9,8 +9,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/viewer_formats.h"
 #include "dialogs/string_grid.h"
-#include "dialogs/viewer_formats.h"
 #include "gui/dialog_env.h"
 #include "support/scripted_ui_qt.h"
 
@@ -103,10 +103,10 @@ class SpravkaTest : public QObject {
         QCOMPARE(FormatFixed(0.75234f, 100000, 2), std::string("752.34"));
         QCOMPARE(FormatFixed(12.3456f, 1000, 3), std::string("12.345"));
         QCOMPARE(FormatFixed(0.29f, 100, 2), std::string("0.28"));  // 28.99999... truncated
-        QCOMPARE(FormatSignedFixed(-5.678f, 100, 2), std::string("-5.67"));
-        QCOMPARE(FormatSignedFixed(-0.004f, 100, 2), std::string("0.00"));
-        QCOMPARE(FormatSignedFixed(-0.05f, 100, 2), std::string("-0.05"));
-        QCOMPARE(FormatSignedFixed(-1200.0f, 100, 2), std::string("-1200.00"));
+        QCOMPARE(FormatFixed(-5.678f, 100, 2), std::string("-5.67"));
+        QCOMPARE(FormatFixed(-0.004f, 100, 2), std::string("0.00"));
+        QCOMPARE(FormatFixed(-0.05f, 100, 2), std::string("-0.05"));
+        QCOMPARE(FormatFixed(-1200.0f, 100, 2), std::string("-1200.00"));
         // A negative value in a column of quantities that cannot be negative keeps its sign.
         QCOMPARE(FormatFixed(-12.34f, 100, 2), std::string("-12.34"));
         // Garbage from a gauge does not stop the viewer.
@@ -119,13 +119,13 @@ class SpravkaTest : public QObject {
 
     void hexAndHeightFormats() {
         ValueSlot s;
-        s.StateHigh = 0x00;
+        s.StateFirstByte = 0x00;
         s.FlagsByte = 0x40;
         QCOMPARE(FormatStateHex(s), std::string("4000"));
-        s.StateHigh = 0x01;
+        s.StateFirstByte = 0x01;
         s.FlagsByte = 0x02;
         QCOMPARE(FormatStateHex(s), std::string("201"));
-        s.StateHigh = 0xAB;
+        s.StateFirstByte = 0xAB;
         s.FlagsByte = 0x00;
         QCOMPARE(FormatStateHex(s), std::string("ab"));
         QCOMPARE(FormatStateHex(ValueSlot{}), std::string("0"));
@@ -135,15 +135,15 @@ class SpravkaTest : public QObject {
         TankEntry t;
         SetHeight(t.Probe, ProbeBlock::HeightReg(1), 1234);
         SetSlot(t.Density, DensityBlock::ProbeReg(1), 0.8f, 5, 0);
-        QCOMPARE(FormatScaledInteger(ProbeHeightTenths(t, 1), 1), std::string("1234.5"));
+        QCOMPARE(FormatScaledInteger(t.ProbeHeightTenths(1), 1), std::string("1234.5"));
         SetSlot(t.Density, DensityBlock::ProbeReg(1), 0.8f, 0xFB, 0);
-        QCOMPARE(FormatScaledInteger(ProbeHeightTenths(t, 1), 1), std::string("1233.5"));
-        QCOMPARE(FormatScaledInteger(ProbeHeightTenths(t, 2), 1), std::string("0.0"));
+        QCOMPARE(FormatScaledInteger(t.ProbeHeightTenths(1), 1), std::string("1233.5"));
+        QCOMPARE(FormatScaledInteger(t.ProbeHeightTenths(2), 1), std::string("0.0"));
         SetSlot(t.Density, DensityBlock::ProbeReg(2), 0.8f, 0xFB, 0);
-        QCOMPARE(FormatScaledInteger(ProbeHeightTenths(t, 2), 1), std::string("-0.5"));
+        QCOMPARE(FormatScaledInteger(t.ProbeHeightTenths(2), 1), std::string("-0.5"));
         SetHeight(t.Probe, ProbeBlock::HeightReg(5), 65535);
         SetSlot(t.Density, DensityBlock::ProbeReg(5), 0.8f, 0x7F, 0);
-        QCOMPARE(FormatScaledInteger(ProbeHeightTenths(t, 5), 1), std::string("65547.7"));
+        QCOMPARE(FormatScaledInteger(t.ProbeHeightTenths(5), 1), std::string("65547.7"));
     }
 
     void windowAndButtons() {

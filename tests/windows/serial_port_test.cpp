@@ -7,7 +7,8 @@
 
 #include <numeric>
 
-#include "app/message_boxes.h"
+#include "core/open_line.h"
+#include "log/message_boxes.h"
 #include "serial/line_errors.h"
 #include "serial/port_name.h"
 #include "windows/pty_peer.h"

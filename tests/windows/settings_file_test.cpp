@@ -1,6 +1,6 @@
 // The settings file on Windows: it lives beside the executable whatever the working folder, and
 // the platform's own profile functions and the program read each other's files.
-#include "app/settings_file.h"
+#include "settings/settings_file.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,8 +8,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/program_state.h"
-#include "app/text_codec.h"
+#include "settings/keys.h"
+#include "settings/text_codec.h"
 
 namespace conv {
 namespace {

@@ -12,10 +12,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/converter.h"
-#include "app/message_boxes.h"
-#include "app/settings_file.h"
-#include "app/startup_settings.h"
+#include "core/converter.h"
+#include "core/open_line.h"
+#include "core/startup_settings.h"
+#include "log/message_boxes.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {

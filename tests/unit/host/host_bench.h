@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
-#include "app/operation_log.h"
 #include "host/host_link.h"
+#include "log/operation_log.h"
 #include "store/tank_table.h"
 #include "support/fake_port.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operation_log.h"
+#include "log/operation_log.h"
 #include "modbus/frame.h"
 #include "modbus/groups.h"
 #include "modbus/poll.h"

@@ -7,7 +7,8 @@
 #include <climits>
 #include <filesystem>
 
-#include "app/message_boxes.h"
+#include "core/open_line.h"
+#include "log/message_boxes.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 #include "support/pty_pair.h"

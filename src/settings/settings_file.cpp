@@ -1,9 +1,9 @@
-#include "app/settings_file.h"
+#include "settings/settings_file.h"
 
 #include <cerrno>
 #include <string>
 
-#include "app/ini_document.h"
+#include "settings/ini_document.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -132,6 +132,10 @@ std::optional<IniDocument> SettingsFile::Document() {
 
 bool SettingsFile::WriteString(const std::string& section, const std::string& key,
                                const std::string& value) {
+    return Edit([&](IniDocument& doc) { doc.Set(section, key, value); });
+}
+
+bool SettingsFile::Edit(const std::function<void(IniDocument&)>& change) {
     const Contents c = Load();
     if (c.state == FileState::kUnreadable) {
         // Writing would start from an empty document and replace the file with it.
@@ -139,7 +143,7 @@ bool SettingsFile::WriteString(const std::string& section, const std::string& ke
         return false;
     }
     IniDocument doc = c.state == FileState::kReadable ? IniDocument::Parse(c.bytes) : IniDocument();
-    doc.Set(section, key, value);
+    change(doc);
     return Replace(doc.Serialize());
 }
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/ini_document.h"
+#include "settings/ini_document.h"
 
 namespace conv {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/text_codec.h"
+#include "settings/text_codec.h"
 
 #include <array>
 #include <cstdint>

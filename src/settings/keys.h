@@ -1,22 +1,8 @@
-// Program-wide values read from the settings file and the results of the password prompts.
+// Section and key names of the settings file, and the defaults of their readers.
 #pragma once
 
-#include <cstdint>
-#include <string>
+namespace conv::ini {
 
-namespace conv {
-
-struct ProgramState {
-    std::string ModbusPortName;
-    int32_t ModbusPortExists = 0;  // 1 = the MODBUS side is used
-    std::string VeltPortName;
-    int32_t VeltPortExists = 0;  // 1 = the host side is used
-    int32_t AccessGranted = 0;
-    std::string EnteredOperatorPassword;  // last text confirmed in the operator prompt
-};
-
-// Section and key names of the settings file, and the defaults of their readers.
-namespace ini {
 inline constexpr const char* kTanks = "Резервуар";
 inline constexpr const char* kTankDefault = "-";
 inline constexpr const char* kSlave = "SLAVE";
@@ -36,6 +22,5 @@ inline constexpr const char* kPassword = "Пароль";
 inline constexpr const char* kAccessCode = "доступа";
 inline constexpr const char* kOperatorPassword = "оператора";
 inline constexpr const char* kDefaultPassword = "731904";
-}  // namespace ini
 
-}  // namespace conv
+}  // namespace conv::ini

@@ -12,11 +12,9 @@ namespace conv {
 // value × scale truncated toward zero to the integer n, written with `places` decimals:
 // 1234.567 at scale 100 with 2 places gives "1234.56"; −5.678 gives "-5.67"; −0.004 gives "0.00"
 // (the truncated value is 0, so no sign). Values too large for a machine integer keep all their
-// digits; NaN and the infinities give "NAN", "INF" and "-INF".
-std::string FormatSignedFixed(double value, double scale, int places);
-// The columns of quantities that are never negative (levels, masses, volumes, densities,
-// pressures, gas values). Should a negative value arrive all the same, it is shown with its sign,
-// as in FormatSignedFixed, rather than as a mangled remainder.
+// digits; NaN and the infinities give "NAN", "INF" and "-INF". The same for every column: a
+// negative value where none is expected (a level, a mass) shows with its sign, never as a mangled
+// remainder.
 std::string FormatFixed(double value, double scale, int places);
 // An integer written with `places` decimals: 12345 with 1 place gives "1234.5".
 std::string FormatScaledInteger(int64_t n, int places);
@@ -26,9 +24,5 @@ std::string FormatScaledInteger(int64_t n, int places);
 std::string FormatStateHex(const ValueSlot& slot);
 // The flags byte alone: 0x40 gives "40".
 std::string FormatFlagsHex(uint8_t flags);
-
-// Height of density probe k in tenths of a millimetre: the probe's height in mm × 10 plus the
-// signed refinement carried in the first byte of its state register.
-int32_t ProbeHeightTenths(const TankEntry& tank, int k);
 
 }  // namespace conv

@@ -1,8 +1,8 @@
-#include "app/ini_document.h"
+#include "settings/ini_document.h"
 
 #include <charconv>
 
-#include "app/text_codec.h"
+#include "settings/text_codec.h"
 
 namespace conv {
 namespace {

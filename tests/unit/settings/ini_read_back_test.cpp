@@ -2,8 +2,8 @@
 // dialog refuses the others, since a password that reads back otherwise can never be typed.
 #include <gtest/gtest.h>
 
-#include "app/ini_document.h"
-#include "app/text_codec.h"
+#include "settings/ini_document.h"
+#include "settings/text_codec.h"
 
 namespace conv {
 namespace {

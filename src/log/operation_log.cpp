@@ -1,4 +1,4 @@
-#include "app/operation_log.h"
+#include "log/operation_log.h"
 
 namespace conv {
 

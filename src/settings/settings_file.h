@@ -4,10 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
-#include "app/ini_document.h"
+#include "settings/ini_document.h"
 
 namespace conv {
 
@@ -48,6 +49,10 @@ class SettingsFile {
                                    const std::string& value);
     // Refused like a write; a key that is absent (or a file that is missing) is not an error.
     [[nodiscard]] bool DeleteKey(const std::string& section, const std::string& key);
+    // Makes `change` on the file as it stands (an empty document when there is none) and replaces
+    // the file with the result in one write: the file then holds all of the change, or, when the
+    // write is refused as above, none of it.
+    [[nodiscard]] bool Edit(const std::function<void(IniDocument&)>& change);
 
     // The file's path, a colon and the reason in Russian, for the operator's boxes.
     const std::string& LastError() const { return lastError_; }

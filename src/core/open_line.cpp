@@ -1,5 +1,6 @@
-#include "app/message_boxes.h"
-#include "serial/serial_port.h"
+#include "core/open_line.h"
+
+#include "log/message_boxes.h"
 
 namespace conv {
 

@@ -1,9 +1,12 @@
-#include "app/startup_settings.h"
+#include "core/startup_settings.h"
 
-#include "app/converter.h"
-#include "app/ini_document.h"
-#include "app/message_boxes.h"
-#include "app/settings_file.h"
+#include "core/converter.h"
+#include "core/operator_boxes.h"
+#include "core/tank_list.h"
+#include "log/message_boxes.h"
+#include "settings/ini_document.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
 
 namespace conv {
 namespace {
@@ -12,24 +15,15 @@ namespace {
 void LoadTanks(SettingsFile& file, FileState state, TankTable& table) {
     // The first start creates the file; one that is there but unreadable is never written over.
     if (state == FileState::kMissing && !file.WriteString(ini::kTanks, "1", "0")) return;
+    // A file that cannot be read gives the defaults, as an empty one does.
+    const IniDocument doc = file.Document().value_or(IniDocument());
     int value = 0;
-    if (!ParseWholeNumber(file.ReadString(ini::kSlave, ini::kSlaveAddress, ini::kSlaveDefault),
+    if (!ParseWholeNumber(doc.Get(ini::kSlave, ini::kSlaveAddress).value_or(ini::kSlaveDefault),
                           value)) {
         return;
     }
     table.SlaveAddress = value;
-    for (int n = 1; n <= kTankCount; ++n) {
-        TankEntry& tank = table.Tank(n);
-        const std::string text = file.ReadString(ini::kTanks, std::to_string(n), ini::kTankDefault);
-        if (text == ini::kTankDefault) {
-            tank.Configured = 0;
-            tank.ChannelAddress = 0;
-            continue;
-        }
-        if (!ParseWholeNumber(text, value)) return;
-        tank.ChannelAddress = value;
-        tank.Configured = 1;
-    }
+    ReadTankList(doc, table);
 }
 
 }  // namespace

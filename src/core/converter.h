@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "app/operation_log.h"
-#include "app/program_state.h"
+#include "core/program_state.h"
 #include "host/host_link.h"
+#include "log/operation_log.h"
 #include "modbus/poll.h"
 #include "serial/serial_port.h"
 #include "store/tank_table.h"

@@ -6,9 +6,6 @@
 
 namespace conv {
 
-// Caption of the boxes that the framework would title with the application name.
-inline constexpr const char* kAppTitle = "Конвертор";
-
 class MessageBoxes {
   public:
     virtual ~MessageBoxes() = default;

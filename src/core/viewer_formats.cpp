@@ -1,4 +1,4 @@
-#include "dialogs/viewer_formats.h"
+#include "core/viewer_formats.h"
 
 #include <cmath>
 #include <cstdio>
@@ -23,7 +23,7 @@ std::string Hex(unsigned v) {
 
 }  // namespace
 
-std::string FormatSignedFixed(double value, double scale, int places) {
+std::string FormatFixed(double value, double scale, int places) {
     const double n = std::trunc(value * scale);
     if (std::isnan(n)) return "NAN";
     if (std::isinf(n)) return n < 0 ? "-INF" : "INF";
@@ -33,25 +33,17 @@ std::string FormatSignedFixed(double value, double scale, int places) {
     return PlacePoint(n < 0, buf, places);
 }
 
-std::string FormatFixed(double value, double scale, int places) {
-    return FormatSignedFixed(value, scale, places);
-}
-
 std::string FormatScaledInteger(int64_t n, int places) {
     const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
     return PlacePoint(n < 0, std::to_string(magnitude), places);
 }
 
 std::string FormatStateHex(const ValueSlot& slot) {
-    return Hex(static_cast<unsigned>(slot.FlagsByte) << 8 | slot.StateHigh);
+    return Hex(static_cast<unsigned>(slot.FlagsByte) << 8 | slot.StateFirstByte);
 }
 
 std::string FormatFlagsHex(uint8_t flags) {
     return Hex(flags);
-}
-
-int32_t ProbeHeightTenths(const TankEntry& tank, int k) {
-    return static_cast<int32_t>(tank.Probe.ProbeHeight(k)) * 10 + tank.Density.HeightRefinement(k);
 }
 
 }  // namespace conv

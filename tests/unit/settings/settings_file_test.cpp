@@ -1,6 +1,6 @@
 // The settings file against real files in a scratch folder: what operators copy over from their
 // Windows workstations must read the same here, and what we write must stay readable there.
-#include "app/settings_file.h"
+#include "settings/settings_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,9 +10,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/ini_document.h"
-#include "app/program_state.h"
-#include "app/text_codec.h"
+#include "settings/ini_document.h"
+#include "settings/keys.h"
+#include "settings/text_codec.h"
 #include "support/unreadable_file.h"
 
 namespace conv {

@@ -1,0 +1,26 @@
+// Opening a side's serial line as the operator meets it: with the side's fixed settings, and a box
+// naming the side when the port cannot be opened.
+#pragma once
+
+#include <string>
+
+#include "serial/serial_port.h"
+
+namespace conv {
+
+class MessageBoxes;
+
+// Caption of the open-failure box: a space on each side.
+inline constexpr const char* kPortErrorCaption = " OUT ";
+
+// Opens `port` on `name` with the side's fixed settings; on failure shows the side's error box.
+bool OpenLine(SerialPort& port, const std::string& name, const LineSettings& line,
+              MessageBoxes& boxes);
+inline bool OpenModbusPort(SerialPort& port, const std::string& name, MessageBoxes& boxes) {
+    return OpenLine(port, name, kModbusLine, boxes);
+}
+inline bool OpenVeltPort(SerialPort& port, const std::string& name, MessageBoxes& boxes) {
+    return OpenLine(port, name, kVeltLine, boxes);
+}
+
+}  // namespace conv
