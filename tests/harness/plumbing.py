@@ -9,6 +9,7 @@ import signal
 import subprocess
 import threading
 import time
+import termios
 import tty
 
 
@@ -57,7 +58,16 @@ class Child:
             raise RuntimeError(f"{self.name} did not announce its line: {first!r}")
         return first.split(" ", 1)[1]
 
-    # Signals the child's session, kills it when it lingers; returns the exit status.
+    # Waits for the child to end by itself (stops it after `timeout`); returns its exit status.
+    def finish(self, timeout=60.0):
+        try:
+            self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            pass  # stopped below
+        return self.stop()
+
+    # Signals the child's session, kills it when it lingers; returns its exit status. Every line
+    # it wrote is in `seen` by then.
     def stop(self, sig=signal.SIGTERM, timeout=10.0):
         for s in (sig, signal.SIGKILL):
             if self.proc.poll() is None:
@@ -66,19 +76,19 @@ class Child:
                     self.proc.wait(timeout)
                 except subprocess.TimeoutExpired:
                     continue
-        self.proc.wait()
         self.pump.join(timeout)
-        return self.proc.returncode
+        while self.line(0) is not None:
+            pass
+        return self.proc.wait()
 
 
-# The key=value words of a machine-readable line.
 def fields(line):
     return dict(w.split("=", 1) for w in line.split()[1:] if "=" in w)
 
 
 def open_raw(path):
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    tty.setraw(fd)
+    tty.setraw(fd, termios.TCSANOW)  # what waits on the line stays there
     return fd
 
 
