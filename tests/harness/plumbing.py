@@ -13,8 +13,8 @@ import termios
 import tty
 
 
-# A child process in a session of its own. Each output line (stderr included) goes to `log`
-# when given, then to `on_line` when given, else to a queue that line() and wait_for() read.
+# A child process in a session of its own. Each output line (stderr included) goes to `log` and
+# to `on_line` when given, and to a queue that line() and wait_for() read.
 class Child:
     def __init__(self, argv, log=None, on_line=None, **popen):
         self.name = os.path.basename(argv[1] if argv[0] == "wine" else argv[0])
@@ -31,7 +31,9 @@ class Child:
             if log:
                 log.write(line + "\n")
                 log.flush()
-            (on_line or self.lines.put)(line)
+            if on_line:
+                on_line(line)
+            self.lines.put(line)
         self.lines.put(None)
 
     # The next line; None once the output has ended or after `timeout` seconds.
