@@ -17,21 +17,24 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+uint8_t HexAt(const std::string& s, size_t i) {
+    return static_cast<uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16));
+}
+
 // Hex bytes; "x" appends the XOR checksum of the bytes before it; "[G]" repeats the group G
 // until the reply holds the 55 bytes of a parameter block without its checksum.
-Bytes Wire(const std::string& spec) {
+Bytes Wire(const std::string& notation) {
     Bytes out, group;
     Bytes* into = &out;
-    for (size_t i = 0; i < spec.size(); ++i) {
-        if (spec[i] == '[') into = &group;
-        if (spec[i] == ']') {
+    for (size_t i = 0; i < notation.size(); ++i) {
+        if (notation[i] == '[') into = &group;
+        if (notation[i] == ']') {
             while (out.size() < 55) out.insert(out.end(), group.begin(), group.end());
             into = &out;
         }
-        if (spec[i] == 'x') out.push_back(Xor(out));
-        if (std::isxdigit(static_cast<unsigned char>(spec[i]))) {
-            into->push_back(static_cast<uint8_t>(std::stoi(spec.substr(i++, 2), nullptr, 16)));
-        }
+        if (notation[i] == 'x') out.push_back(Xor(out));
+        if (std::isxdigit(static_cast<unsigned char>(notation[i])))
+            into->push_back(HexAt(notation, i++));
     }
     return out;
 }
@@ -151,10 +154,6 @@ TEST(Decoder, ReadsWhatTheHostReadsAndRefusesWhatItMustNot) {
         EXPECT_PRED2(Matches, Reading(DecodeReply(c.cmd, Wire(c.reply), c.block)), c.reading)
             << std::hex << int(c.cmd) << " " << c.reply;
     }
-}
-
-uint8_t HexAt(const std::string& s, size_t i) {
-    return static_cast<uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16));
 }
 
 TEST(Decoder, StatusBytesFollowTheCommand) {
