@@ -73,6 +73,9 @@ class TF_ModbusVelt : public QMainWindow {
     QTimer Timer1;
     QTimer Timer2;
     QTimer Timer3;
+    // Single-shot: the next attempt to open a side's port whose device has gone.
+    QTimer ModbusReopen;
+    QTimer VeltReopen;
     QAction* E1 = nullptr;
     QAction* N2 = nullptr;
     QAction* N4 = nullptr;
@@ -95,6 +98,7 @@ class TF_ModbusVelt : public QMainWindow {
   private:
     void BuildWindow();
     void OpenPortsInUse();
+    void TendPort(Side side);
     void ShowLogFlag();
     void SetLogFlag(int value);
     SettingsFile& Settings();
