@@ -10,6 +10,7 @@
 
 #include "app/app_services.h"
 #include "core/converter.h"
+#include "core/operator_boxes.h"
 
 class QAction;
 class QToolButton;
@@ -26,7 +27,6 @@ class TF_Parol;
 class TF_Dostup;
 class TF_ParOperatora;
 
-inline constexpr const char* kMainCaption = "Конвертор Modbus Torvik+ -> Velt. Версия 00.08";
 inline constexpr const char* kLogFlagSet = "Флаг ведения протокола установлен";
 inline constexpr const char* kLogFlagCleared = "Флаг ведения протокола снят";
 
