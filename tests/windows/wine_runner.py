@@ -20,9 +20,9 @@ non-zero on any failure, crash or time-out, and when no test ran at all.
 
 With --road, one more check runs last and counts as one test: the whole road of a value on the
 Win32 serial backend. gauge-sim (Linux) serves the MODBUS line as com5, host-sim (Linux) polls
-the host line as com12 (opened through the device namespace), and win-driver.exe runs the core
-between them under wine with a "Nastroika.ini" beside it. It passes when host-sim reads the
-gauge's main parameters of channel 3 in well-formed host replies.
+the host line as com12 (opened through the device namespace), and modbusvelt-service.exe runs
+the core between them under wine with a "Nastroika.ini" beside it. It passes when host-sim reads
+the gauge's main parameters of channel 3 in well-formed host replies.
 """
 
 import argparse
@@ -355,7 +355,7 @@ def run_road(env, dosdevices, driver, gauge_sim, host_sim, scenario, workdir):
                 link.unlink()
             link.symlink_to(first.split(" ", 1)[1])
             links.append(link)
-        children.append(Child(["wine", str(exe)], workdir / "win-driver.log", env=env,
+        children.append(Child(["wine", str(exe)], workdir / f"{exe.stem}.log", env=env,
                               cwd=str(workdir)))
         while len(seen) < len(ROAD_VALUES) and time.monotonic() < deadline:
             if not pump(children, deadline):
@@ -373,7 +373,7 @@ def run_road(env, dosdevices, driver, gauge_sim, host_sim, scenario, workdir):
             problem = f"host-sim saw {seen or 'nothing'}, expected {ROAD_VALUES}"
             return False
         print("road: " + ", ".join(f"{k} {v}" for k, v in seen.items()) +
-              " went gauge-sim -> com5 -> win-driver.exe -> com12 -> host-sim", flush=True)
+              f" went gauge-sim -> com5 -> {exe.name} -> com12 -> host-sim", flush=True)
         return True
     finally:
         for child in reversed(children):
@@ -409,7 +409,7 @@ def main():
     ap.add_argument("--prefix", required=True, type=Path, help="wine prefix to create and use")
     ap.add_argument("--timeout", type=float, default=300.0, help="seconds per executable")
     ap.add_argument("--road", nargs=4, type=Path,
-                    metavar=("WIN_DRIVER_EXE", "GAUGE_SIM", "HOST_SIM", "SCENARIO"),
+                    metavar=("SERVICE_EXE", "GAUGE_SIM", "HOST_SIM", "SCENARIO"),
                     help="also run the end-to-end road check (see above)")
     ap.add_argument("exes", nargs="+", type=Path)
     args = ap.parse_args()
