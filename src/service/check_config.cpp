@@ -30,7 +30,9 @@ class ProblemBoxes : public MessageBoxes {
 };
 
 std::string Entry(const char* section, const std::string& key, const std::string& value) {
-    return "[" + std::string(section) + "] " + key + "=\"" + value + "\": ";
+    std::string text = "[";
+    text.append(section).append("] ").append(key).append("=\"").append(value).append("\": ");
+    return text;
 }
 
 // What the silent readers pass over: the slave address and tank values that end their block,

@@ -34,9 +34,9 @@ Service::Service(EventLoop& loop, Console& console, std::string settingsPath)
 }
 
 void Service::Start() {
+    console_.Err("Служба запущена, файл настроек " + settingsPath_);
     SettingsFile file(settingsPath_);
     LoadStartupSettings(file, conv_, boxes_);
-    console_.Err("Служба запущена, файл настроек " + settingsPath_);
     loop_.ArmEvery(pacingTimer_, kPacingInterval);
     StartSides();
 }
