@@ -11,19 +11,15 @@ class UnpluggablePort : public FakePort {
     bool present = true;
     int opens = 0;
     int baud = 0;  // of the last open
-    int parity = -1;
 
     bool Open(const std::string& name, int rx, int tx, int b, int bits, int stop,
               int par) override {
         ++opens;
-        gone_ = false;
         baud = b;
-        parity = par;
-        if (!present) return false;
-        return FakePort::Open(name, rx, tx, b, bits, stop, par);
+        return present && FakePort::Open(name, rx, tx, b, bits, stop, par);
     }
     int ReadAvailable(uint8_t* buffer, int capacity) override {
-        if (IsOpen() && !present) gone_ = true;
+        gone_ = gone_ || (IsOpen() && !present);
         return gone_ ? -1 : FakePort::ReadAvailable(buffer, capacity);
     }
     void Close() override {
