@@ -64,7 +64,6 @@ struct DialogEnv {
     AppServices services;
     std::vector<FakePort*> ports;     // as the main window made them: MODBUS, then VELT
     std::map<std::string, int> free;  // what the probe answers: 0 = can be opened; absent = 1
-    int probes = 0;
     std::unique_ptr<Windows> windows;
     Converter& conv;
 
@@ -79,7 +78,6 @@ struct DialogEnv {
             return p;
         };
         services.probePort = [this](const std::string& name) {
-            ++probes;
             const auto it = free.find(name);
             return it == free.end() ? 1 : it->second;
         };

@@ -37,18 +37,21 @@ QString StartedAs(test::DialogEnv& e) {
 }
 
 // Clicks the action where the operator finds it: on the menu bar, or in its menu once the menus
-// that lead to it have been opened by clicks of their own.
-void Click(QAction* a) {
+// that lead to it have been opened by clicks of their own. Returns the path clicked.
+QString Click(QAction* a) {
     for (QObject* o : a->associatedObjects()) {
         if (auto* bar = qobject_cast<QMenuBar*>(o)) {
-            return QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(a).center());
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(a).center());
+            return a->text();
         }
         if (auto* menu = qobject_cast<QMenu*>(o)) {
-            Click(menu->menuAction());
-            QTRY_VERIFY(menu->isVisible());
-            return QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+            const QString path = Click(menu->menuAction()) + " > " + a->text();
+            if (!QTest::qWaitFor([menu] { return menu->isVisible(); })) return path + " (closed)";
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+            return path;
         }
     }
+    return "<not in a menu>";
 }
 
 // Types into the next prompt shown (the access code or the operator password) and presses Enter.
@@ -126,23 +129,27 @@ class MainWindowTest : public QObject {
             return s.join(", ") + " | " + e.Main().sLabel3->text().section(' ', -1) + " " +
                    e.Read("Флаг", "Протокол").c_str();
         };
-        const std::pair<QObject*, const char*> cases[] = {
-            {w.E1, "Настройка каналов датчиковой аппаратуры | установлен <absent>"},
-            {w.N2, "Установка по COM-портам | установлен <absent>"},
-            {w.N5, " | снят 0"},
-            {w.N4, " | установлен 1"},
-            {w.E2, "Код доступа | установлен 1"},
-            {w.D1, "Будьте внимательны! | установлен 1"},  // answered Cancel
-            {w.SpeedButton8, "Настройка каналов датчиковой аппаратуры | установлен 1"},
-            {w.SpeedButton7, "Информация поступающая с ДА | установлен 1"},
-            {w.SpeedButton6, "Будьте внимательны! | установлен 1"},
-        };
-        for (const auto& [control, done] : cases) {
+        const QString setup = "&Установка > ", flag = "&Установка > Флаг ведения протокола > ";
+        const std::tuple<QObject*, QString, const char*> cases[] = {
+            {w.E1, setup + "Установка адресов каналов",
+             "Настройка каналов датчиковой аппаратуры | установлен <absent>"},
+            {w.N2, setup + "Установка СОМ-порта", "Установка по COM-портам | установлен <absent>"},
+            {w.N5, flag + "Снять", " | снят 0"},
+            {w.N4, flag + "Установить", " | установлен 1"},
+            {w.E2, setup + "Установка пароля для закрытия АРМа", "Код доступа | установлен 1"},
+            {w.D1, "&Выход", "Будьте внимательны! | установлен 1"},  // answered Cancel
+            {w.SpeedButton8, "Установки по группам",
+             "Настройка каналов датчиковой аппаратуры | установлен 1"},
+            {w.SpeedButton7, "Просмотр текущих заправок",
+             "Информация поступающая с ДА | установлен 1"},
+            {w.SpeedButton6, "Выход", "Будьте внимательны! | установлен 1"}};
+        for (const auto& [control, where, done] : cases) {
             e.dialogs.shownDialogs.clear();
             e.boxes.shown.clear();
             if (auto* a = qobject_cast<QAction*>(control)) {
-                Click(a);
+                QCOMPARE(Click(a), where);
             } else {
+                QCOMPARE(static_cast<QWidget*>(control)->toolTip(), where);
                 QTest::mouseClick(static_cast<QWidget*>(control), Qt::LeftButton);
             }
             QTRY_COMPARE(did(), QString::fromUtf8(done));
