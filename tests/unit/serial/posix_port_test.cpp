@@ -1,0 +1,150 @@
+// The POSIX serial backend over pseudo-terminals of our own: the test holds the master side.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <functional>
+
+#include "serial/port_name.h"
+#include "serial/serial_port.h"
+#include "support/fake_port.h"
+#include "support/pty_pair.h"
+
+namespace conv::test {
+namespace {
+
+std::unique_ptr<SerialPort> OpenOn(const std::string& path) {
+    auto port = MakeSystemSerialPort();
+    if (!port->Open(path, 1024, 1024, 19200, 8, kTwoStopBits, kParityOdd)) return nullptr;
+    return port;
+}
+
+// Reads with room for `capacity` bytes until `want` came or a second passed: a pseudo-terminal
+// hands bytes over a little later than they were written.
+Bytes ReadUntil(SerialPort& port, int capacity, size_t want) {
+    Bytes got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
+        uint8_t buf[1024] = {};
+        const int n = port.ReadAvailable(buf, capacity);
+        if (n < 0) break;
+        EXPECT_LE(n, capacity);
+        got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+}
+
+TEST(PortNames, ComNamesAndAnyDevicePathTheSystemAllows) {
+    const std::pair<std::string, std::optional<std::string>> rows[] = {
+        {"Com1", "/dev/ttyS0"},
+        {"COM12", "/dev/ttyS11"},
+        {"cOm254", "/dev/ttyS253"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"", {}},
+        {"Com", {}},
+        {"Com0", {}},
+        {"Com255", {}},
+        {"Com1x", {}},
+        {"Com+1", {}},
+        {"Com-1", {}},
+        {"Xom1", {}},
+        {"Cxm1", {}},
+        {"Cox1", {}},
+        {"ttyS0", {}},
+        {std::string("/dev/tty\0S0", 11), {}},
+        {"/dev/" + std::string(PATH_MAX - 6, 'x'), "/dev/" + std::string(PATH_MAX - 6, 'x')},
+        {"/dev/" + std::string(PATH_MAX - 5, 'x'), {}},
+    };
+    for (const auto& [name, path] : rows)
+        EXPECT_TRUE(DevicePath(name) == path) << name.substr(0, 20);
+}
+
+// What arrives waits in the port until a read takes it, and a read takes no more than its room:
+// the fake port of the poll tests keeps its queue the way the system port does.
+void KeepsWhatItDidNotHandOut(SerialPort& port, const std::function<void(const Bytes&)>& send) {
+    const Bytes reply = Hex("50 04 06 00 00 00 07 00 00 20 C1");
+    send(reply);
+    EXPECT_EQ(ReadUntil(port, 4, reply.size()), reply);
+    send(Hex("50 04"));
+    send(Hex("06 00"));
+    EXPECT_EQ(ReadUntil(port, 1024, 4), Hex("50 04 06 00"));
+    uint8_t buf[16];
+    EXPECT_EQ(port.ReadAvailable(buf, sizeof buf), 0);
+}
+
+TEST(ReceiveQueue, TheFakePortKeepsWhatItDidNotHandOutAsTheSystemPortDoes) {
+    FakePort fake;
+    KeepsWhatItDidNotHandOut(fake, [&](const Bytes& b) { fake.Arrive(b); });
+    PtyPair pty;
+    auto port = OpenOn(pty.SlavePath());
+    ASSERT_TRUE(port);
+    KeepsWhatItDidNotHandOut(*port, [&](const Bytes& b) { pty.WriteMaster(b); });
+}
+
+// A USB adapter by its stable name, often longer than 80 characters, opens through its link.
+TEST(PosixSerialPort, WritesReachTheLineAlsoThroughALongStableName) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("conv-by-id-" + std::to_string(getpid()));
+    fs::create_directories(dir / "serial" / "by-id");
+    const std::string link = (dir / "serial" / "by-id" /
+                              "usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_"
+                              "d2a4c8e0b35fe91187e3f1c4a9b2d6e0-if00-port0")
+                                 .string();
+    fs::create_symlink(pty.SlavePath(), link);
+    EXPECT_EQ(ProbePort(link), 0);
+    auto port = OpenOn(link);
+    ASSERT_TRUE(port);
+    const Bytes request = Hex("50 06 00 00 00 05 44 48");
+    EXPECT_EQ(port->Write(request.data(), 8), 8);
+    EXPECT_EQ(pty.ReadMaster(8, 2000), request);
+    fs::remove_all(dir);
+}
+
+TEST(PosixSerialPort, OneHolderAtATimeAndAClosedPortDoesNothing) {
+    PtyPair pty;
+    EXPECT_EQ(ProbePort(pty.SlavePath()), 0);
+    auto port = OpenOn(pty.SlavePath());
+    ASSERT_TRUE(port);
+    EXPECT_FALSE(OpenOn(pty.SlavePath()));
+    EXPECT_EQ(ProbePort(pty.SlavePath()), 1);
+    port->Close();
+    EXPECT_EQ(ProbePort(pty.SlavePath()), 0);
+    const uint8_t b = 0;
+    uint8_t buf[4];
+    EXPECT_EQ(port->Write(&b, 1), 0);
+    EXPECT_EQ(port->ReadAvailable(buf, sizeof buf), 0);
+    // The port dialog closes and reopens the lines, with other settings too.
+    ASSERT_TRUE(port->Open(pty.SlavePath(), 1024, 1024, 9600, 8, kTwoStopBits, kParityEven));
+    pty.WriteMaster({9});
+    EXPECT_EQ(ReadUntil(*port, 4, 1), Bytes{9});
+    for (const char* bad : {"/dev/conv-no-such-port", "/dev/null", "NoSuchName"}) {
+        EXPECT_FALSE(OpenOn(bad)) << bad;
+    }
+    EXPECT_EQ(ProbePort("/dev/conv-no-such-port"), 1);
+}
+
+TEST(PosixSerialPort, TheOtherSideGoneReadsAsALineErrorWithoutSpinning) {
+    PtyPair pty;
+    auto port = OpenOn(pty.SlavePath());
+    ASSERT_TRUE(port);
+    pty.CloseMaster();
+    uint8_t buf[64];
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(port->ReadAvailable(buf, sizeof buf), -1);
+    getrusage(RUSAGE_SELF, &after);
+    // A thousand reads of a dead line are a thousand cheap system calls, never a wait or a loop.
+    const auto cpuUs = [](const rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+               r.ru_stime.tv_usec;
+    };
+    EXPECT_LT(cpuUs(after) - cpuUs(before), 2000000L);
+}
+
+}  // namespace
+}  // namespace conv::test
