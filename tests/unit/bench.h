@@ -3,7 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,7 @@
 #include "log/operation_log.h"
 #include "modbus/frame.h"
 #include "modbus/poll.h"
+#include "settings/settings_file.h"
 #include "store/tank_table.h"
 #include "support/fake_port.h"
 
@@ -63,6 +68,29 @@ void PutHeight(Block& block, int reg, uint16_t mm) {
     block.StoreWire(reg, wire, 1);
     block.ConvertHeight(reg);
 }
+
+// A folder of the test's own for a settings file, removed with all in it at the end.
+struct ScratchDir {
+    ScratchDir() {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    ~ScratchDir() {
+        chmod(path.c_str(), 0644);  // a read-only file cannot be removed on Windows
+        std::filesystem::remove_all(dir);
+    }
+    std::string OnDisk() const {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void Put(const std::string& bytes) const { std::ofstream(path, std::ios::binary) << bytes; }
+
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        ("conv-" + std::to_string(getpid()) + "-" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::string path = (dir / kSettingsFileName).string();
+};
 
 class Bench : public ::testing::Test {
   protected:

@@ -304,7 +304,7 @@ TEST_F(PollTest, EachTemperatureRequestFillsOnlyItsOwnPoints) {
     store(0, 5, 161, 100);  // T11..T21 = 100..110
     EXPECT_EQ(temp.HeaderByte(), 0);
     uint8_t header = 0;
-    for (const auto [type, group] : {std::pair{0, 4}, {9, 3}}) {
+    for (auto [type, group] : {std::pair{0, 4}, {9, 3}}) {
         header = store(type, group, 128, 200 + group);  // T1..T10
         for (int k = 1; k <= 10; ++k) EXPECT_EQ(temp.Point(k).Value, 199 + group + k) << k;
         for (int k = 11; k <= 21; ++k) EXPECT_EQ(temp.Point(k).Value, 89 + k) << k;
