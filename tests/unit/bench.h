@@ -26,15 +26,13 @@ using Lines = std::vector<std::string>;
 inline constexpr uint8_t kSlave = 0x50;
 
 // A read reply of slave `address`: function, byte count, the registers, the CRC over all of it.
-inline Bytes ReadReply(const Bytes& registers, uint8_t address = kSlave) {
-    Bytes r(registers.size() + 3);
-    r[0] = address;
-    r[1] = 0x04;
-    r[2] = static_cast<uint8_t>(registers.size());
+inline Bytes ReadReply(Bytes registers, uint8_t address = kSlave) {
+    Bytes r{address, 0x04, static_cast<uint8_t>(registers.size())};
+    r.resize(3 + registers.size() + 2);
     std::copy(registers.begin(), registers.end(), r.begin() + 3);
-    const uint16_t crc = Crc16(r.data(), static_cast<int>(r.size()));
-    r.push_back(static_cast<uint8_t>(crc));
-    r.push_back(static_cast<uint8_t>(crc >> 8));
+    const uint16_t crc = Crc16(r.data(), static_cast<int>(r.size() - 2));
+    r[r.size() - 2] = static_cast<uint8_t>(crc);
+    r.back() = static_cast<uint8_t>(crc >> 8);
     return r;
 }
 

@@ -158,6 +158,7 @@ TEST(ViewerFormats, TruncatedDecimalsAndHex) {
     EXPECT_EQ(FormatScaledInteger(12345, 1), "1234.5");
     EXPECT_EQ(FormatScaledInteger(-5, 2), "-0.05");
     EXPECT_EQ(FormatScaledInteger(7, 0), "7");
+    EXPECT_EQ(FormatScaledInteger(0, 1), "0.0");
     EXPECT_EQ(FormatScaledInteger(std::numeric_limits<int64_t>::min(), 0), "-9223372036854775808");
     EXPECT_EQ(FormatStateHex(ValueSlot{0, 0x01, 0x40}), "4001");
     EXPECT_EQ(FormatStateHex(ValueSlot{0, 0xAB, 0x00}), "ab");

@@ -41,7 +41,7 @@ TEST(StatusCodes, TheFirstBitSetInEachMappersOrderDecides) {
         EXPECT_EQ(ProcDDErrVelt(0xFF00 | r.flags), r.dd) << int{r.flags};
     }
     // A gas sensor's kind from the four low bits of the high byte, its alarm from bits 0x30.
-    EXPECT_EQ(ProcDZOState(0x1A00), (StatusPair{2, 1}));
+    EXPECT_EQ(ProcDZOState(0x1300), (StatusPair{2, 1}));
     EXPECT_EQ(ProcDZOState(0x02FF), (StatusPair{1, 0}));
     EXPECT_EQ(ProcDZOState(0x2200), (StatusPair{1, 2}));
     EXPECT_EQ(ProcDZOState(0x3000), (StatusPair{2, 2}));

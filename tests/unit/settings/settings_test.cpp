@@ -19,12 +19,13 @@ using Text = std::optional<std::string>;
 
 TEST(IniDocument, ReadsLikeTheProfileFunctionsAndKeepsEveryOtherLine) {
     IniDocument doc = IniDocument::Parse(Utf8ToCp1251(
-        "; настройки\r\n  [ РЕЗЕРВУАР ]  \r\n 1 =  3 \t\r\n2=\"5\"\r\n3='7'\r\n4=\"\r\n5=\"\"\r\n"
+        "; настройки\r\n  [ РЕЗЕРВУАР ]  \r\n0=x]\r\n 1 =  3 "
+        "\t\r\n2=\"5\"\r\n3='7'\r\n4=\"\r\n5=\"\"\r\n"
         "6=\"8'\r\n7=9\0\r\nбез знака равенства\r\n\r\n[slave]\r\nАДРЕС = 81\r\n[Ёлка]\r\n"s));
     ASSERT_EQ(doc.Encoding(), IniEncoding::Cp1251);
     // clang-format off
     const std::pair<std::string, Text> reads[] = {
-        {"1", "3"}, {"2", "5"}, {"3", "7"}, {"4", "\""}, {"5", ""}, {"6", "\"8'"}, {"7", "9"},
+        {"0", "x]"}, {"1", "3"}, {"2", "5"}, {"3", "7"}, {"4", "\""}, {"5", ""}, {"6", "\"8'"}, {"7", "9"},
         {"8", {}}, {"без знака равенства", {}}, {" адрес", {}}};
     // clang-format on
     for (const auto& [key, value] : reads) EXPECT_EQ(doc.Get(" резервуар", key), value) << key;
@@ -37,10 +38,11 @@ TEST(IniDocument, ReadsLikeTheProfileFunctionsAndKeepsEveryOtherLine) {
     EXPECT_TRUE(doc.Remove("резервуар", "3"));
     EXPECT_FALSE(doc.Remove("резервуар", "3"));
     EXPECT_FALSE(doc.Remove("Нет", "3"));
-    EXPECT_EQ(doc.Serialize(),
-              Utf8ToCp1251("; настройки\r\n  [ РЕЗЕРВУАР ]  \r\n 1 =  3 \t\r\n2=\"5\"\r\n4=\"\r\n"
-                           "5=\"\"\r\n6=\"8'\r\n7=9\0\r\nбез знака равенства\r\n8=x\r\n\r\n"
-                           "[slave]\r\nАдрес= 082\r\n[Ёлка]\r\n[Новый]\r\nk=v\r\n"s));
+    EXPECT_EQ(
+        doc.Serialize(),
+        Utf8ToCp1251("; настройки\r\n  [ РЕЗЕРВУАР ]  \r\n0=x]\r\n 1 =  3 \t\r\n2=\"5\"\r\n4=\"\r\n"
+                     "5=\"\"\r\n6=\"8'\r\n7=9\0\r\nбез знака равенства\r\n8=x\r\n\r\n"
+                     "[slave]\r\nАдрес= 082\r\n[Ёлка]\r\n[Новый]\r\nk=v\r\n"s));
 }
 
 TEST(IniDocument, KeepsItsEncodingAndLineEnds) {
@@ -48,7 +50,7 @@ TEST(IniDocument, KeepsItsEncodingAndLineEnds) {
     const std::pair<std::string, IniEncoding> files[] = {
         {"\xEF\xBB\xBF[A]\r\nb=1\r\n", IniEncoding::Utf8}, {"\n[Флаг]\nb=1\n", IniEncoding::Utf8},
         {"[A]\nb=\xEF\xE0\n", IniEncoding::Cp1251},  // "па" in Windows-1251
-        {"[A]", IniEncoding::Cp1251}};
+        {"\r\n[A]\r\n", IniEncoding::Cp1251}, {"[A]", IniEncoding::Cp1251}};
     // clang-format on
     for (const auto& [bytes, encoding] : files) {
         const IniDocument doc = IniDocument::Parse(bytes);
@@ -111,7 +113,7 @@ TEST(TextCodec, Windows1251AndUtf8) {
               "ЂЃ‚ѓ„…†‡€‰Љ‹ЊЌЋЏђ‘’“”•–—\xC2\x98™љ›њќћџ\xC2\xA0ЎўЈ¤Ґ¦§Ё©Є«¬\xC2\xAD®Ї°±Ііґµ¶·ё№"
               "є»јЅѕїАБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдежзийклмнопрстуфхцчшщъыьэюя");
     EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(upper)), upper);
-    EXPECT_EQ(Utf8ToCp1251("a漢\xFF"), "a?\xFF");  // not UTF-8 at all: the byte passes
+    EXPECT_EQ(Utf8ToCp1251("a漢\x80\xFF"), "a?\x80\xFF");  // not UTF-8 at all: the byte passes
     // Upper-case Latin and Cyrillic letters fold, with Ё, Ѐ..Џ and Ґ; nothing else does.
     EXPECT_EQ(FoldCase("@AZ[ ЀЁЏАЯҐ ѐёя Ͽ \xFF"), "@az[ ѐёџаяґ ѐёя Ͽ \xFF");
     // Sequences of each length, up to the largest code point, survive folding unchanged.
@@ -120,7 +122,7 @@ TEST(TextCodec, Windows1251AndUtf8) {
     EXPECT_EQ(FoldCase(lengths), lengths);
     // clang-format off
     const std::pair<std::string, bool> utf8[] = {
-        {lengths, true}, {"ascii only", false}, {"\xD0\x96", true}, {"\xD0", false},
+        {lengths, true}, {"ascii only", false}, {"\xD0\x96", true}, {"\xD0\x96\xD0", false}, {"\xD0\x96\x80", false},
         {"\xD0\x16", false}, {"\xC0\x80", false}, {"\xE0\x9F\xBF", false},
         {"\xF0\x8F\xBF\xBF", false}, {"\xF4\x90\x80\x80", false}, {"\xED\x9F\xBF", true},
         {"\xED\xA0\x80", false}, {"\xED\xBF\xBF", false}, {"\xEE\x80\x80", true}, {"\xF8\x88", false}};

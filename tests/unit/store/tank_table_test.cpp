@@ -46,7 +46,7 @@ TEST(TankTable, NothingOutsideABlockIsWrittenOrRead) {
     gas.StoreWire(0, regs.data(), 18);
     EXPECT_EQ(gas.Reg(17), 0x1111);
     EXPECT_EQ(gas.Reg(18), 0);
-    EXPECT_EQ(gas.Slot(16).FlagsByte, 0);
+    EXPECT_EQ(gas.Slot(16).State(), 0);
     EXPECT_EQ(gas.Float(17), 0.0f);
     EXPECT_EQ(gas.Height(18), 0);
 }
