@@ -62,17 +62,14 @@ void KeepsWhatItDidNotHandOut(SerialPort& port, const std::function<void(const B
     EXPECT_EQ(port.ReadAvailable(buf, sizeof buf), 0);
 }
 
-TEST(ReceiveQueue, TheFakePortKeepsWhatItDidNotHandOutAsTheSystemPortDoes) {
+TEST(ReceiveQueue, TheFakePortKeepsWhatItDidNotHandOut) {
     FakePort fake;
     KeepsWhatItDidNotHandOut(fake, [&](const Bytes& b) { fake.Arrive(b); });
-    PtyPair pty;
-    auto port = OpenOn(pty.SlavePath());
-    ASSERT_TRUE(port);
-    KeepsWhatItDidNotHandOut(*port, [&](const Bytes& b) { pty.WriteMaster(b); });
 }
 
-// A USB adapter by its stable name, often longer than 80 characters, opens through its link.
-TEST(PosixSerialPort, WritesReachTheLineAlsoThroughALongStableName) {
+// A USB adapter by its stable name, often longer than 80 characters, opens through its link. One
+// program at a time holds a port; a closed one does nothing and opens again, with other settings.
+TEST(PosixSerialPort, ThroughALongStableNameOneHolderAtATime) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     namespace fs = std::filesystem;
@@ -89,23 +86,15 @@ TEST(PosixSerialPort, WritesReachTheLineAlsoThroughALongStableName) {
     const Bytes request = Hex("50 06 00 00 00 05 44 48");
     EXPECT_EQ(port->Write(request.data(), 8), 8);
     EXPECT_EQ(pty.ReadMaster(8, 2000), request);
-    fs::remove_all(dir);
-}
-
-TEST(PosixSerialPort, OneHolderAtATimeAndAClosedPortDoesNothing) {
-    PtyPair pty;
-    EXPECT_EQ(ProbePort(pty.SlavePath()), 0);
-    auto port = OpenOn(pty.SlavePath());
-    ASSERT_TRUE(port);
+    KeepsWhatItDidNotHandOut(*port, [&](const Bytes& b) { pty.WriteMaster(b); });
     EXPECT_FALSE(OpenOn(pty.SlavePath()));
     EXPECT_EQ(ProbePort(pty.SlavePath()), 1);
     port->Close();
+    fs::remove_all(dir);
     EXPECT_EQ(ProbePort(pty.SlavePath()), 0);
-    const uint8_t b = 0;
-    uint8_t buf[4];
-    EXPECT_EQ(port->Write(&b, 1), 0);
+    uint8_t buf[4] = {};
+    EXPECT_EQ(port->Write(buf, 1), 0);
     EXPECT_EQ(port->ReadAvailable(buf, sizeof buf), 0);
-    // The port dialog closes and reopens the lines, with other settings too.
     ASSERT_TRUE(port->Open(pty.SlavePath(), 1024, 1024, 9600, 8, kTwoStopBits, kParityEven));
     pty.WriteMaster({9});
     EXPECT_EQ(ReadUntil(*port, 4, 1), Bytes{9});
