@@ -36,6 +36,10 @@ inline Bytes ReadReply(Bytes registers, uint8_t address = kSlave) {
     return r;
 }
 
+inline std::string Dump(const Bytes& b) {
+    return FormatDump(b.data(), static_cast<int>(b.size()));
+}
+
 // Register bytes counting up from `first`, so that a copy to the wrong place shows.
 inline Bytes Pattern(int registers, uint8_t first = 1) {
     Bytes b(static_cast<size_t>(2 * registers));
@@ -101,10 +105,8 @@ class Bench : public ::testing::Test {
         TankEntry& t = table.Tank(number);
         t.Configured = 1;
         t.ChannelAddress = channel;
-        const uint8_t wire[6] = {
-            static_cast<uint8_t>(type),       0, static_cast<uint8_t>(configWord >> 8),
-            static_cast<uint8_t>(configWord), 0, 0};
-        t.Type.StoreWire(0, wire, 3);
+        const Bytes wire{uint8_t(type), 0, uint8_t(configWord >> 8), uint8_t(configWord), 0, 0};
+        t.Type.StoreWire(0, wire.data(), 3);
     }
 
     // A running cycle whose next tick sends `group` to tank `number` with `budget` repeats left;

@@ -18,9 +18,6 @@ const Bytes kZeroByte = Hex("00"), kSelect5 = Hex("50 06 00 00 00 05 44 48"),
     kDZORequest = Hex("50 04 00 00 00 12 7D 86");
 // clang-format on
 
-std::string Dump(const Bytes& b) {
-    return FormatDump(b.data(), static_cast<int>(b.size()));
-}
 Lines Head(const Lines& lines, size_t n) {
     return Lines(lines.begin(), lines.begin() + static_cast<long>(std::min(n, lines.size())));
 }
