@@ -100,8 +100,8 @@ TEST(PosixSerialPort, ThroughALongStableNameOneHolderAtATime) {
     EXPECT_EQ(ReadUntil(*port, 4, 1), Bytes{9});
     for (const char* bad : {"/dev/conv-no-such-port", "/dev/null", "NoSuchName"}) {
         EXPECT_FALSE(OpenOn(bad)) << bad;
+        EXPECT_EQ(ProbePort(bad), 1) << bad;  // not a terminal is no port either
     }
-    EXPECT_EQ(ProbePort("/dev/conv-no-such-port"), 1);
 }
 
 // A dead line is a line error at every read, at once: no read waits or loops for it.
