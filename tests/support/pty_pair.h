@@ -53,6 +53,11 @@ class PtyPair {
         }
         return out;
     }
+    // Waits until bytes written on the master side can be read on the slave side.
+    bool WaitForSlave(int timeoutMs) {
+        pollfd p{slaveKeep_, POLLIN, 0};
+        return poll(&p, 1, timeoutMs) > 0;
+    }
     void CloseMaster() {
         if (master_ >= 0) close(master_);
         master_ = -1;

@@ -132,11 +132,13 @@ TEST(TextCodec, Windows1251AndUtf8) {
 
 // ---- the file ----
 
+#ifndef _WIN32
 unsigned Mode(const std::string& path) {
     struct stat st {};
     stat(path.c_str(), &st);
     return st.st_mode & 07777;
 }
+#endif
 
 TEST(SettingsFile, AFirstWriteCreatesAWindows1251FileThatEveryReadSees) {
     const ScratchDir scratch;
