@@ -45,6 +45,20 @@ ROAD_SETTINGS = ("[Резервуар]\r\n1=3\r\n[SLAVE]\r\nАдрес=80\r\n[Ф
 ROAD_VALUES = {"level": "4321.5", "volume": "150123.5", "density": "812.5", "mass": "123456.8"}
 
 
+# The QTest programs (GUI tests) run offscreen and print to standard output. Wine hands a
+# Windows program each WINEQT_* variable as QT_* and drops the QT_* ones. Without a console
+# window Qt's log would go to the debugger channel instead of standard output.
+QTEST_ENV = {"WINEQT_QPA_PLATFORM": "offscreen", "WINEQT_FORCE_STDERR_LOGGING": "1"}
+
+
+# Qt's event dispatcher needs window handles even offscreen: wine's null display driver gives
+# them without an X server.
+def headless(env):
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics",
+                    "/d", "null", "/f"], env=env, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
 def link(dosdevices, name, target=None):
     path = dosdevices / name
     if path.is_symlink() or path.exists():
@@ -143,6 +157,8 @@ def run_one(exe, env, dosdevices, timeout):
             print(text, flush=True)
             if m := re.match(r"\[  (PASSED|FAILED|SKIPPED) *\] (\d+) tests?[.,]", text):
                 counts[m.group(1)] = int(m.group(2))
+            elif m := re.match(r"Totals: (\d+) passed, (\d+) failed, (\d+) skipped", text):
+                counts.update(zip(("PASSED", "FAILED", "SKIPPED"), map(int, m.groups())))
     finally:
         hung = time.monotonic() >= deadline
         if hung:
@@ -209,6 +225,7 @@ def main():
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEARCH="win64",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+    env.update(QTEST_ENV)
     quiet = dict(env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     total = [0, 0, 0]
     try:
@@ -220,6 +237,7 @@ def main():
         prefix.mkdir(parents=True)
         subprocess.run(["wineserver", "-p"], check=True, **quiet)
         subprocess.run(["wineboot", "-i"], check=True, timeout=600, **quiet)
+        headless(env)
         for exe in args.exes:
             print(f"=== {exe.name}", flush=True)
             counts = run_one(exe.resolve(), env, prefix / "dosdevices", args.timeout)
