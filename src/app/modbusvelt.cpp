@@ -56,6 +56,10 @@ TF_ModbusVelt::TF_ModbusVelt(AppServices& services, QWidget* parent)
     connect(&Timer2, &QTimer::timeout, this, &TF_ModbusVelt::Timer2Timer);
     connect(&Timer3, &QTimer::timeout, this, &TF_ModbusVelt::Timer3Timer);
     Timer3.start();
+    ModbusReopen.setSingleShot(true);
+    VeltReopen.setSingleShot(true);
+    connect(&ModbusReopen, &QTimer::timeout, this, [this] { TendPort(Side::kModbus); });
+    connect(&VeltReopen, &QTimer::timeout, this, [this] { TendPort(Side::kVelt); });
 }
 
 TF_ModbusVelt::~TF_ModbusVelt() = default;
@@ -177,17 +181,26 @@ void TF_ModbusVelt::FormShow() {
 
 void TF_ModbusVelt::OpenPortsInUse() {
     Converter& c = *conv_;
-    if (c.State.ModbusPortExists == 1) {
-        OpenModbusPort(*c.ModbusPort, c.State.ModbusPortName, *services_.boxes);
+    if (c.InUse(Side::kModbus)) {
+        StartLine(c, Side::kModbus, *services_.boxes);
         if (!Timer1.isActive()) Timer1.start();
-        c.Log.LogModbus("MODBUS - " + c.State.ModbusPortName);
-        c.Log.LogModbus(kModbusLine.logLine);
     }
-    if (c.State.VeltPortExists == 1) {
-        OpenVeltPort(*c.VeltPort, c.State.VeltPortName, *services_.boxes);
+    if (c.InUse(Side::kVelt)) {
+        StartLine(c, Side::kVelt, *services_.boxes);
         if (!Timer2.isActive()) Timer2.start();
-        c.Log.LogVelt("VELT - " + c.State.VeltPortName);
-        c.Log.LogVelt(kVeltLine.logLine);
+    }
+}
+
+// After each step on a side's port and at each attempt to open it again: a port whose device has
+// gone is closed and tried again until it opens.
+void TF_ModbusVelt::TendPort(Side side) {
+    QTimer& reopen = side == Side::kModbus ? ModbusReopen : VeltReopen;
+    const SteadyTime now = std::chrono::steady_clock::now();
+    const std::optional<SteadyTime> next = TendLine(*conv_, side, now);
+    if (!next) {
+        reopen.stop();
+    } else if (!reopen.isActive()) {
+        reopen.start(std::chrono::ceil<std::chrono::milliseconds>(*next - now));
     }
 }
 
@@ -203,6 +216,10 @@ void TF_ModbusVelt::N2Click() {
     Timer1.stop();
     Timer2.stop();
     if (dialogs_.ustCom) services_.dialogs->Run(*dialogs_.ustCom);
+    // The ports are closed and opened afresh below: a lost port is no longer waited for.
+    for (Side side : {Side::kModbus, Side::kVelt}) ForgetLoss(*conv_, side);
+    ModbusReopen.stop();
+    VeltReopen.stop();
     conv_->ModbusPort->Close();
     conv_->VeltPort->Close();
     OpenPortsInUse();
@@ -236,6 +253,7 @@ void TF_ModbusVelt::Timer1Timer() {
     Timer1Busy = 1;
     Converter& c = *conv_;
     OprosModBus(c.Poll, c.Table, *c.ModbusPort, c.Log);
+    TendPort(Side::kModbus);
     Timer1Busy = 0;
 }
 
@@ -244,6 +262,7 @@ void TF_ModbusVelt::Timer2Timer() {
     Timer2Busy = 1;
     Converter& c = *conv_;
     OprosVelt(c.Host, c.Table, *c.VeltPort, c.Log);
+    TendPort(Side::kVelt);
     Timer2Busy = 0;
 }
 

@@ -10,6 +10,7 @@
 
 #include "app/app_services.h"
 #include "core/converter.h"
+#include "core/operator_boxes.h"
 
 class QAction;
 class QToolButton;
@@ -26,7 +27,6 @@ class TF_Parol;
 class TF_Dostup;
 class TF_ParOperatora;
 
-inline constexpr const char* kMainCaption = "Конвертор Modbus Torvik+ -> Velt. Версия 00.08";
 inline constexpr const char* kLogFlagSet = "Флаг ведения протокола установлен";
 inline constexpr const char* kLogFlagCleared = "Флаг ведения протокола снят";
 
@@ -73,6 +73,9 @@ class TF_ModbusVelt : public QMainWindow {
     QTimer Timer1;
     QTimer Timer2;
     QTimer Timer3;
+    // Single-shot: the next attempt to open a side's port whose device has gone.
+    QTimer ModbusReopen;
+    QTimer VeltReopen;
     QAction* E1 = nullptr;
     QAction* N2 = nullptr;
     QAction* N4 = nullptr;
@@ -95,6 +98,7 @@ class TF_ModbusVelt : public QMainWindow {
   private:
     void BuildWindow();
     void OpenPortsInUse();
+    void TendPort(Side side);
     void ShowLogFlag();
     void SetLogFlag(int value);
     SettingsFile& Settings();

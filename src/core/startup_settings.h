@@ -8,7 +8,11 @@ namespace conv {
 
 class SettingsFile;
 class MessageBoxes;
+class IniDocument;
+class OperationLog;
 struct Converter;
+struct ProgramState;
+struct TankTable;
 
 // Steps of the start-up that read the file, in their order. A value that is not a whole number
 // ends the block it stands in, silently, as it always has; a bad "Существует" value is reported
@@ -19,5 +23,14 @@ void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxe
 // "Существует" of one side: 1 only for the whole number 1; a bad value is reported by a box that
 // names the section, the key and the value, and counts as 0.
 int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes& boxes);
+
+// The pieces of that reading, for a program that reads the file again while it runs.
+// The slave address and the tank list: one block, ended silently by the first value that is not a
+// whole number (the values before it are taken, those after it stay as they were).
+void ReadSlaveAndTanks(const IniDocument& doc, TankTable& table);
+// "Флаг" / "Протокол": a value that is not a whole number leaves the flag as it was.
+void ReadLogFlag(const SettingsFile& file, OperationLog& log);
+// Both sides' port names and "Существует" values.
+void ReadPorts(SettingsFile& file, ProgramState& s, MessageBoxes& boxes);
 
 }  // namespace conv

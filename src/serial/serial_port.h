@@ -37,6 +37,10 @@ class SerialPort {
     virtual int ReadAvailable(uint8_t* buffer, int capacity) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // true when the last read or write found the device itself gone (an unplugged USB adapter,
+    // a pseudo-terminal whose far end closed), as opposed to a line error on a line that is
+    // still there. Cleared by Open and Close.
+    virtual bool DeviceGone() const { return false; }
 };
 
 // The platform's serial line (termios on POSIX, the comm API on Windows).

@@ -17,7 +17,7 @@
 #
 # --road runs one more check, counted as one test: gauge-sim (Linux) serves the MODBUS line as
 # com5, host-sim (Linux) polls the host line as com12 (opened through the device namespace), and
-# win-driver.exe runs the core on the Win32 backend between them under wine, with a
+# modbusvelt-service.exe runs the core on the Win32 backend between them under wine, with a
 # "Nastroika.ini" beside it. It passes when host-sim reads the gauge's main parameters of channel
 # 3 in well-formed host replies.
 import argparse
@@ -176,7 +176,8 @@ def run_road(env, dosdevices, driver, gauge_sim, host_sim, scenario, workdir):
     workdir.mkdir(parents=True)
     exe = shutil.copy2(driver, workdir)
     (workdir / "Nastroika.ini").write_bytes(ROAD_SETTINGS.encode("cp1251"))
-    logs = [open(workdir / f"{name}.log", "w") for name in ("gauge-sim", "host-sim", "win-driver")]
+    names = ("gauge-sim", "host-sim", Path(driver).stem)
+    logs = [open(workdir / f"{name}.log", "w") for name in names]
     children, links, seen, problem = [], [], {}, None
     deadline = time.monotonic() + 180
     try:
@@ -196,7 +197,7 @@ def run_road(env, dosdevices, driver, gauge_sim, host_sim, scenario, workdir):
         if seen != ROAD_VALUES:
             raise RuntimeError(f"host-sim saw {seen or 'nothing'}, expected {ROAD_VALUES}")
         print("road: " + ", ".join(f"{k} {v}" for k, v in seen.items()) +
-              " went gauge-sim -> com5 -> win-driver.exe -> com12 -> host-sim", flush=True)
+              f" went gauge-sim -> com5 -> {Path(driver).name} -> com12 -> host-sim", flush=True)
     except RuntimeError as e:
         problem = e
     finally:
@@ -217,7 +218,7 @@ def main():
     ap.add_argument("--prefix", required=True, type=Path, help="wine prefix to create and use")
     ap.add_argument("--timeout", type=float, default=300.0, help="seconds per executable")
     ap.add_argument("--road", nargs=4, type=Path,
-                    metavar=("WIN_DRIVER_EXE", "GAUGE_SIM", "HOST_SIM", "SCENARIO"))
+                    metavar=("SERVICE_EXE", "GAUGE_SIM", "HOST_SIM", "SCENARIO"))
     ap.add_argument("exes", nargs="+", type=Path)
     args = ap.parse_args()
     prefix = args.prefix.resolve()

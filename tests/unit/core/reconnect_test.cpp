@@ -1,0 +1,107 @@
+// A side whose device vanishes and comes back, on fake ports and a virtual clock: the port is
+// closed at the loss and tried every 5 s until it opens, with one line at the loss and one at the
+// return in the side's pane, whatever the log flag; the side meanwhile keeps its outcome rules.
+// A line error on a device that is still there is no loss.
+#include <gtest/gtest.h>
+
+#include "core/converter.h"
+#include "support/unpluggable_port.h"
+
+namespace conv {
+namespace {
+
+using std::chrono::seconds;
+using test::UnpluggablePort;
+
+struct SideCase {
+    Side side;
+    const char* name;
+    int baud;
+};
+
+class LineRecoveryTest : public ::testing::TestWithParam<SideCase> {
+  protected:
+    LineRecoveryTest()
+        : conv(panes[0], panes[1], std::make_unique<UnpluggablePort>(),
+               std::make_unique<UnpluggablePort>()) {
+        conv.State.ModbusPortName = "Com5";
+        conv.State.VeltPortName = "/dev/ttyUSB1";
+        conv.Table.Tank(1).Configured = 1;
+        conv.Table.FirstCycleDone = 1;
+    }
+    Side side() const { return GetParam().side; }
+    UnpluggablePort& Port() { return static_cast<UnpluggablePort&>(conv.Port(side())); }
+    const std::vector<std::string>& Pane(bool own = true) {
+        return panes[(side() == Side::kModbus) != own].Lines();
+    }
+    // One tick of the side (a poll cycle over tank 1 again and again; a host that keeps asking),
+    // then the tending the programs do after it.
+    std::optional<SteadyTime> Tick(SteadyTime now) {
+        if (side() == Side::kModbus) {
+            conv.Poll.CycleState = kCycleRunning;
+            OprosModBus(conv.Poll, conv.Table, *conv.ModbusPort, conv.Log);
+        } else {
+            if (Port().IsOpen()) Port().Arrive({0x07});
+            OprosVelt(conv.Host, conv.Table, *conv.VeltPort, conv.Log);
+        }
+        return TendLine(conv, side(), now);
+    }
+
+    MemoryPane panes[2];  // the log flag stays 0: these lines are told all the same
+    Converter conv;
+    const SteadyTime t0{seconds(1000)};
+};
+
+TEST_P(LineRecoveryTest, LostPortIsTriedEveryFiveSecondsWithOneLineEachWay) {
+    const std::string name = conv.PortName(side());
+    EXPECT_EQ(Tick(t0), std::nullopt);
+    Port().present = false;
+    EXPECT_EQ(Tick(t0), t0 + seconds(5));
+    EXPECT_FALSE(Port().IsOpen());
+    Port().TakeWrites();  // what went out before the loss was seen
+    // Before its time no attempt, at its time one attempt, and never a line.
+    for (int s = 1; s <= 14; ++s) {
+        const SteadyTime now = t0 + seconds(s);
+        const SteadyTime due = t0 + seconds(5 * (s / 5 + 1));
+        EXPECT_EQ(Tick(now), due) << s;
+        EXPECT_EQ(Tick(now + std::chrono::milliseconds(500)), due) << s;
+    }
+    EXPECT_EQ(Port().opens, 2);
+    // Meanwhile the side keeps its rules on a closed port: nothing goes out, and the tank being
+    // polled fails its retries as one whose gauge does not answer.
+    EXPECT_TRUE(Port().TakeWrites().empty());
+    if (side() == Side::kModbus) {
+        EXPECT_EQ(conv.Table.Tank(1).LinkState, 2);
+    }
+
+    Port().present = true;
+    EXPECT_EQ(TendLine(conv, side(), t0 + seconds(15)), std::nullopt);
+    EXPECT_EQ(Port().openedName, name);
+    EXPECT_EQ(Port().baud, GetParam().baud);
+    EXPECT_EQ(Pane(),
+              (std::vector<std::string>{"",
+                                        "Порт " + name +
+                                            " потерян: устройство отключено. Повторное открытие "
+                                            "каждые 5 с",
+                                        "Порт " + name + " снова открыт"}));
+    EXPECT_EQ(Pane(false), std::vector<std::string>{""});
+    Tick(t0 + seconds(16));
+    Tick(t0 + seconds(17));
+    EXPECT_FALSE(Port().TakeWrites().empty());  // the side speaks again
+}
+
+TEST_P(LineRecoveryTest, LineErrorOnAPortThatIsThereIsNoLoss) {
+    Tick(t0);  // the gauge side reads at its next tick
+    Port().QueueLineError();
+    EXPECT_EQ(Tick(t0), std::nullopt);
+    EXPECT_TRUE(Port().IsOpen());
+    EXPECT_EQ(Pane(), std::vector<std::string>{""});
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSides, LineRecoveryTest,
+                         ::testing::Values(SideCase{Side::kModbus, "Modbus", 19200},
+                                           SideCase{Side::kVelt, "Velt", 9600}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace conv
