@@ -220,15 +220,18 @@ class Host:
                          log=logfile, stdin=subprocess.PIPE)
         self.pty = self.sim.announced()
 
-    # The replies to one line of requests: [(status, raw)].
+    # The replies to one line of requests: [(status, raw)]. The values they carried, by name
+    # and scaled, are in `values` afterwards.
     def ask(self, requests, timeout=30):
         self.sim.proc.stdin.write((requests + "\n").encode())
         self.sim.proc.stdin.flush()
-        replies, deadline = [], time.monotonic() + timeout
+        replies, deadline, self.values = [], time.monotonic() + timeout, {}
         while (line := self.sim.line(deadline - time.monotonic())) not in (None, "DONE"):
+            f = dict(w.split("=", 1) for w in line.split()[1:] if "=" in w)
             if line.startswith("REPLY "):
-                f = dict(w.split("=", 1) for w in line.split()[1:] if "=" in w)
                 replies.append((f.get("status"), f.get("raw")))
+            elif line.startswith("VAL ") and "name" in f:
+                self.values[f["name"]] = f.get("scaled")
         return replies
 
     # Asks for the identification until it is answered with data, not the initialisation byte:
