@@ -17,6 +17,7 @@
 #include "service/event_loop.h"
 #include "service/options.h"
 #include "service/service.h"
+#include "settings/settings_dir.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -57,8 +58,10 @@ int main(int argc, char** argv) {
         std::printf("modbusvelt-service: %s\n", conv::kMainCaption);
         return kExitOk;
     }
+    // Without --config, the file the window program would use: an installed service run by hand
+    // must not leave a stray file in /usr/bin.
     const std::string path = options->configPath.empty()
-                                 ? conv::ExecutableDir() + conv::kSettingsFileName
+                                 ? conv::SettingsDir() + conv::kSettingsFileName
                                  : options->configPath;
     if (options->checkConfig) return CheckConfigAndReport(path);
 

@@ -16,7 +16,7 @@ enum ExitCode : int {
 };
 
 struct Options {
-    std::string configPath;  // empty: "Nastroika.ini" beside the executable
+    std::string configPath;  // empty: the window program's "Nastroika.ini" (SettingsDir())
     bool checkConfig = false;
     bool timestamps = false;
     bool help = false;

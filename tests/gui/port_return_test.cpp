@@ -8,7 +8,7 @@
 #include "app/log_pane_widget.h"
 #include "app/program_windows.h"
 #include "settings/text_codec.h"
-#include "support/scripted_ui_qt.h"
+#include "support/scripted_ui.h"
 #include "support/unpluggable_port.h"
 
 using namespace conv;
