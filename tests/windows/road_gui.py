@@ -105,16 +105,23 @@ class Display:
             raise RuntimeError("Xvfb did not start")
         self.name = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.name)
-        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env, stdout=self.log,
-                                   stderr=self.log, start_new_session=True)
+        self.wm = None
         deadline = time.monotonic() + 30
+        # The window manager announces itself on the root window once it manages the screen; one
+        # that could not reach the display yet is started again.
         while "window id" not in sh(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env).stdout:
             if time.monotonic() > deadline:
                 raise RuntimeError("the window manager did not start")
+            if self.wm is None or self.wm.poll() is not None:
+                self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                           stdout=self.log, stderr=self.log,
+                                           start_new_session=True)
             time.sleep(0.1)
 
     def close(self):
         for p in (self.wm, self.xvfb):
+            if p is None:
+                continue
             p.terminate()
             try:
                 p.wait(10)
