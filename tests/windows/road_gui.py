@@ -160,6 +160,18 @@ class Display:
             sh(["xdotool", "key", "--clearmodifiers", k], self.env)
             time.sleep(0.15)  # a key at a time, as a person types: menus open between keys
 
+    # Chooses from the menu with `keys` and returns the window captioned `caption` that opens.
+    # A busy machine may show a menu after the next key has gone to the window under it: then
+    # the menus are closed and the keys typed again, up to three times.
+    def from_menu(self, main, keys, caption):
+        for _ in range(3):
+            self.keys(main, *keys)
+            found = self.window(re.escape(caption), timeout=15)
+            if found:
+                return found
+            self.keys(main, "Escape", "Escape", "Escape")
+        return None
+
     def click(self, window, x, y):
         sh(["xdotool", "windowactivate", "--sync", window], self.env)
         sh(["xdotool", "mousemove", "--window", window, str(x), str(y), "click", "1"], self.env)
@@ -378,8 +390,8 @@ def run_windows(display, wine, exe, host, lines, checks, shots):
     link(wine.dosdevices, "com3", os.ttyname(spare[1]))
     link(wine.dosdevices, "com7", "/nonexistent/tty")
     try:
-        display.keys(main, "alt", "Down", "Down", "Return")  # Установка > Установка СОМ-порта
-        dialog = display.window(re.escape(PORT_DIALOG))
+        # Установка > Установка СОМ-порта
+        dialog = display.from_menu(main, ("alt", "Down", "Down", "Return"), PORT_DIALOG)
         if not checks.check("the port dialog opens from the menu", dialog is not None):
             return
         ini = exe.parent / "Nastroika.ini"
@@ -413,8 +425,7 @@ def run_windows(display, wine, exe, host, lines, checks, shots):
     for keys, caption, name in (
             (("alt", "Down", "Return"), "Настройка каналов датчиковой аппаратуры", "nastroika"),
             (("alt", "Down", "Down", "Down", "Down", "Return"), "Код доступа", "dostup")):
-        display.keys(main, *keys)
-        dialog = display.window(re.escape(caption))
+        dialog = display.from_menu(main, keys, caption)
         if checks.check(f"{caption!r} opens from the menu", dialog is not None):
             display.screenshot(dialog, shot(shots, f"{name}.png"))
             display.keys(dialog, "Escape")
@@ -429,8 +440,8 @@ def run_windows(display, wine, exe, host, lines, checks, shots):
         display.gone(viewer)
 
     # Closing with the operator password unset warns; Cancel keeps the program at work.
-    display.keys(main, "alt", "Right", "Return")  # Выход on the menu bar
-    warning = display.window(re.escape("Будьте внимательны!"))
+    # Выход on the menu bar
+    warning = display.from_menu(main, ("alt", "Right", "Return"), "Будьте внимательны!")
     if checks.check("closing shows the warning box", warning is not None):
         display.screenshot(warning, shot(shots, "closing-warning.png"))
         display.keys(warning, "Escape")
