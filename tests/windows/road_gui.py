@@ -422,14 +422,24 @@ def run_windows(display, wine, exe, host, lines, checks, shots):
     checks.check("the ports are opened again and the host served",
                  answer is not None and answer[0] == "0", str(answer))
 
-    for keys, caption, name in (
-            (("alt", "Down", "Return"), "Настройка каналов датчиковой аппаратуры", "nastroika"),
-            (("alt", "Down", "Down", "Down", "Down", "Return"), "Код доступа", "dostup")):
-        dialog = display.from_menu(main, keys, caption)
-        if checks.check(f"{caption!r} opens from the menu", dialog is not None):
-            display.screenshot(dialog, shot(shots, f"{name}.png"))
-            display.keys(dialog, "Escape")
-            display.gone(dialog)
+    nastroika = display.from_menu(main, ("alt", "Down", "Return"),
+                                  "Настройка каналов датчиковой аппаратуры")
+    if checks.check("the channel setup opens from the menu", nastroika is not None):
+        display.screenshot(nastroika, shot(shots, "nastroika.png"))
+        display.keys(nastroika, "Escape")
+        display.gone(nastroika)
+    # The closing password: the access code first (the first one is the default), then the
+    # dialog that changes it.
+    dostup = display.from_menu(main, ("alt", "Down", "Down", "Down", "Down", "Return"),
+                               "Код доступа")
+    if checks.check("the access prompt opens from the menu", dostup is not None):
+        display.screenshot(dostup, shot(shots, "dostup.png"))
+        display.keys(dostup, "7", "3", "1", "9", "0", "4", "Return")
+        parol = display.window(re.escape("Пароль на закрытие приложения"))
+        if checks.check("the default access code opens the password change", parol is not None):
+            display.screenshot(parol, shot(shots, "parol.png"))
+            display.keys(parol, "Escape")
+            display.gone(parol)
     # The viewer has only its tool button, the second of the row under the menu.
     x, y = tool_button(display, main, 1)
     display.click(main, x, y)
