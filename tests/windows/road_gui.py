@@ -12,10 +12,12 @@
 #            asks both the same requests, and every reply must be the same bytes (one test per
 #            line of requests). The time from starting each program to its first MODBUS request
 #            is printed for both.
-#   windows  the main window restored shows its caption as the window title, the port dialog
-#            opened from the menu with the keyboard lists every mapped COM port that can be
-#            opened and the two the program holds, an operator's choice in it reaches the file
-#            in Windows-1251 with CRLF, and Cancel in the closing warning keeps the host served.
+#   windows  the main window restored shows its caption as the window title; the port dialog,
+#            opened from the menu with the keyboard, lists a free mapped port and the two the
+#            program holds but not a port whose device is gone, an operator's choice in it
+#            reaches the file in Windows-1251 with CRLF, and the program opens its lines again
+#            afterwards; the channel setup, the access prompt and the password change, and the
+#            viewer open; Cancel in the closing warning keeps the host served.
 #   box      a missing COM port: the error box is a real window captioned " OUT "; once it is
 #            dismissed the start-up goes on and the host line answers.
 #   first    a first start without a settings file creates it beside the exe, in Windows-1251
@@ -262,6 +264,7 @@ class Host:
                 return True
         return False
 
+    # The first reply to `requests` once there is one at all: (status, raw), or None.
     def answered(self, requests="07", timeout=60):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
