@@ -18,6 +18,9 @@
 #            reaches the file in Windows-1251 with CRLF, and the program opens its lines again
 #            afterwards; the channel setup, the access prompt and the password change, and the
 #            viewer open; Cancel in the closing warning keeps the host served.
+#   fast     (when the tree has the fast lines) the road again with both sides of both programs
+#            in fast mode: the same bytes as the Linux program's. The time to the first poll
+#            cycle's end and the host reply latency of both are printed for both modes.
 #   box      a missing COM port: the error box is a real window captioned " OUT "; once it is
 #            dismissed the start-up goes on and the host line answers.
 #   first    a first start without a settings file creates it beside the exe, in Windows-1251
@@ -59,6 +62,13 @@ REQUESTS = [
     "c8 d4",
 ]
 FIRST_CYCLE_SECONDS = 300
+# Both sides in fast mode: a reply is decided once it is whole, the next request follows 20 ms of
+# quiet line, and the host is answered when its byte arrives instead of at the next 55 ms tick.
+FAST_SETTINGS = {"MODBUS": "Быстрый опрос=1\nОжидание=800\nПауза=20\n", "VELT": "Быстрый ответ=1\n"}
+ROOT = Path(__file__).resolve().parents[2]
+HAVE_FAST_MODE = "Быстрый ответ" in (ROOT / "src" / "settings" / "keys.h").read_text()
+# What the runs measured, printed together at the end.
+FIGURES = {}
 
 
 def ini_bytes(text):
@@ -236,10 +246,11 @@ class Wine:
 
 # host-sim in its console mode: each line written is a set of requests, answered in turn.
 class Host:
-    def __init__(self, host_sim, logfile):
-        self.sim = Child([str(host_sim), "--pty", "--stdin", "--machine", "--timeout", "300"],
-                         log=logfile, stdin=subprocess.PIPE)
+    def __init__(self, host_sim, logfile, latency=False):
+        self.sim = Child([str(host_sim), "--pty", "--stdin", "--machine", "--timeout", "300"] +
+                         (["--latency"] if latency else []), log=logfile, stdin=subprocess.PIPE)
         self.pty = self.sim.announced()
+        self.latency = None
 
     # The replies to one line of requests: [(status, raw)]. The values they carried, by name
     # and scaled, are in `values` afterwards.
@@ -253,6 +264,9 @@ class Host:
                 replies.append((f.get("status"), f.get("raw")))
             elif line.startswith("VAL ") and "name" in f:
                 self.values[f["name"]] = f.get("scaled")
+            elif line.startswith("LATENCY "):
+                self.latency = " ".join(f"{k} {f[k]} ms" for k in ("p50_ms", "p99_ms", "max_ms")
+                                        if k in f).replace("_ms", "")
         return replies
 
     # Asks for the identification until it is answered with data, not the initialisation byte:
@@ -306,9 +320,10 @@ class LineSettings:
         os.close(fd)
 
 
-def write_settings(folder, modbus, velt, modbus_exists=1):
-    text = TANKS + (f"[MODBUS]\nCom-порт={modbus}\nСуществует={modbus_exists}\n"
-                    f"[VELT]\nCom-порт={velt}\nСуществует=1\n")
+def write_settings(folder, modbus, velt, extra=None):
+    extra = extra or {}
+    text = TANKS + f"[MODBUS]\nCom-порт={modbus}\nСуществует=1\n" + extra.get("MODBUS", "") + \
+        f"[VELT]\nCom-порт={velt}\nСуществует=1\n" + extra.get("VELT", "")
     (folder / "Nastroika.ini").write_bytes(ini_bytes(text))
 
 
@@ -323,20 +338,24 @@ def shot(shots, name):
 
 
 # The road, both programs side by side, then the windows of the Windows one.
-def run_road(args, work, display, wine, checks, shots):
-    logs = {n: open(work / f"{n}.log", "w") for n in
+# The road in tick mode, or with both sides in fast mode; the windows part in tick mode only.
+def run_road(args, work, display, wine, checks, shots, fast=False):
+    mode = "fast" if fast else "tick"
+    logs = {n: open(work / f"{mode}-{n}.log", "w") for n in
             ("gauge-linux", "host-linux", "program-linux", "gauge-windows", "host-windows",
              "program-windows")}
     children = []
     try:
-        linux_exe = fresh_folder(work / "linux", args.linux_program)
-        windows_exe = fresh_folder(work / "windows", args.exe)
+        linux_exe = fresh_folder(work / mode / "linux", args.linux_program)
+        windows_exe = fresh_folder(work / mode / "windows", args.exe)
         gauges = {side: Gauge(args.gauge_sim, args.scenario, logs[f"gauge-{side}"])
                   for side in ("linux", "windows")}
-        hosts = {side: Host(args.host_sim, logs[f"host-{side}"]) for side in ("linux", "windows")}
+        hosts = {side: Host(args.host_sim, logs[f"host-{side}"], latency=HAVE_FAST_MODE)
+                 for side in ("linux", "windows")}
         children += [g.sim for g in gauges.values()] + [h.sim for h in hosts.values()]
-        write_settings(linux_exe.parent, gauges["linux"].pty, hosts["linux"].pty)
-        write_settings(windows_exe.parent, "Com5", "Com12")
+        extra = FAST_SETTINGS if fast else {}
+        write_settings(linux_exe.parent, gauges["linux"].pty, hosts["linux"].pty, extra)
+        write_settings(windows_exe.parent, "Com5", "Com12", extra)
         link(wine.dosdevices, "com5", gauges["windows"].pty)
         link(wine.dosdevices, "com12", hosts["windows"].pty)
         lines = [LineSettings(gauges["windows"].pty), LineSettings(hosts["windows"].pty)]
@@ -348,25 +367,38 @@ def run_road(args, work, display, wine, checks, shots):
         program = wine.start(windows_exe, logs["program-windows"])
         children.append(program)
 
-        ready = {side: hosts[side].wait_first_cycle() for side in ("linux", "windows")}
+        ready = {}
+        for side in ("linux", "windows"):
+            if hosts[side].wait_first_cycle():
+                ready[side] = time.monotonic() - gauges[side].started
         for side in ("linux", "windows"):
             first = gauges[side].first_request
-            print(f"start-up: {side}: first MODBUS request {first:.2f} s after the start"
-                  if first is not None else f"start-up: {side}: no MODBUS request", flush=True)
-        if not checks.check("both programs passed their first poll cycle", all(ready.values()),
-                            str(ready)):
+            FIGURES[f"{mode} {side}"] = (
+                f"first MODBUS request {first:.2f} s after the start" if first is not None else
+                "no MODBUS request") + (
+                f", first poll cycle passed by {ready[side]:.1f} s" if side in ready else "")
+            print(f"{mode} mode: {side}: {FIGURES[f'{mode} {side}']}", flush=True)
+        if not checks.check(f"both programs passed their first poll cycle ({mode} mode)",
+                            len(ready) == 2, str(sorted(ready))):
             return
         for requests in REQUESTS:
             want = hosts["linux"].ask(requests)
             got = hosts["windows"].ask(requests)
             sane = len(want) == len(requests.split()) and all(s != "none" for s, _ in want)
-            checks.check(f"host answers to {requests!r} are the Linux program's bytes",
+            checks.check(f"host answers to {requests!r} are the Linux program's bytes ({mode} mode)",
                          sane and got == want,
                          f"Linux {' '.join(r for _, r in want)}" + (
                              "" if got == want else f", Windows {' '.join(r for _, r in got)}"))
-        print("road: gauge-sim -> Com5 -> modbusvelt.exe -> \\\\.\\Com12 -> host-sim, the same "
-              "bytes as gauge-sim -> modbusvelt -> host-sim", flush=True)
-        run_windows(display, wine, windows_exe, hosts["windows"], lines, checks, shots)
+        print(f"{mode} mode: gauge-sim -> Com5 -> modbusvelt.exe -> \\\\.\\Com12 -> host-sim, the "
+              "same bytes as gauge-sim -> modbusvelt -> host-sim", flush=True)
+        if HAVE_FAST_MODE:
+            # How soon a reply comes: measured only, the figures depend on the machine.
+            for side in ("linux", "windows"):
+                hosts[side].ask(" ".join(["07", "10"] * 20))
+                FIGURES[f"{mode} {side} latency"] = hosts[side].latency
+                print(f"{mode} mode: {side}: host reply latency {hosts[side].latency}", flush=True)
+        if not fast:
+            run_windows(display, wine, windows_exe, hosts["windows"], lines, checks, shots)
     finally:
         wine.stop()
         for child in reversed(children):
@@ -566,7 +598,8 @@ def main():
     ap.add_argument("--scenario", required=True, type=Path, help="gauge-sim scenario")
     ap.add_argument("--work", required=True, type=Path, help="scratch folder (emptied)")
     ap.add_argument("--screenshots", type=Path, help="save the windows here as PNG files")
-    ap.add_argument("--only", nargs="+", choices=("box", "first", "road"), help="these parts only")
+    ap.add_argument("--only", nargs="+", choices=("box", "first", "road", "fast"),
+                    help="these parts only")
     args = ap.parse_args()
     for name in ("exe", "linux_program", "gauge_sim", "host_sim", "scenario"):
         setattr(args, name, getattr(args, name).resolve())
@@ -585,6 +618,8 @@ def main():
         parts = {"box": lambda: run_box(args, work, display, wine, checks, shots),
                  "first": lambda: run_first_start(args, work, display, wine, checks),
                  "road": lambda: run_road(args, work, display, wine, checks, shots)}
+        if HAVE_FAST_MODE:
+            parts["fast"] = lambda: run_road(args, work, display, wine, checks, None, fast=True)
         for name, part in parts.items():
             if args.only and name not in args.only:
                 continue
@@ -594,6 +629,8 @@ def main():
                 checks.check("no error in the run", False, f"{type(e).__name__}: {e}")
     finally:
         display.close()
+    for name, figure in FIGURES.items():
+        print(f"figures: {name}: {figure}", flush=True)
     ran = checks.passed + checks.failed
     print(f"road-gui: {ran} tests ran: {checks.passed} passed, {checks.failed} failed, 0 skipped",
           flush=True)
