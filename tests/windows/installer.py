@@ -79,7 +79,8 @@ def run(p, setup, packaged, sample):
                  "entry and the uninstall entry", wine(str(uninstaller), "/S") == 0 and
                  wait_until(lambda: not (exe.exists() or uninstaller.exists() or menu.exists()
                                          or registered()), 60))
-    checks.check("the uninstall leaves the operator's Nastroika.ini", ini.read_bytes() == kept)
+    checks.check("the uninstall leaves the operator's Nastroika.ini",
+                 ini.is_file() and ini.read_bytes() == kept)
 
     # The portable zip: one folder with the program and its commented sample settings.
     portable = p.work / "portable"

@@ -444,16 +444,6 @@ def run_windows(p, ini, host, held):
                    d.window(re.escape(MAIN_CAPTION), timeout=5) and answer, str(answer))
 
 
-def settings_value(ini, section, key):
-    current = None
-    for line in ini.read_bytes().decode("cp1251").splitlines():
-        if line.startswith("["):
-            current = line.strip("[]")
-        elif current == section and line.split("=", 1)[0] == key:
-            return line.split("=", 1)[1]
-    return None
-
-
 # Applies the dialog's choice with "Применить" (three Tabs from the MODBUS box, then Space),
 # confirms the box that says it is recorded and comes back to the MODBUS box; returns the MODBUS
 # port now in the file.
@@ -465,7 +455,9 @@ def apply_port_choice(d, dialog, ini):
     d.keys(box, "Return")
     d.gone(box)
     d.keys(dialog, "shift+Tab", "shift+Tab", "shift+Tab")
-    return settings_value(ini, "MODBUS", "Com-порт")
+    text = ini.read_bytes().decode("cp1251").replace("\r", "")
+    m = re.search(r"^\[MODBUS\]$[^[]*?^Com-порт=(.*)$", text, re.M)
+    return m and m.group(1)
 
 
 # The names in the MODBUS box's list, read as an operator would find them: with the arrow keys
