@@ -13,6 +13,7 @@ CONV_PACKAGES=(
   libmodbus-dev nlohmann-json3-dev
   clang libclang-rt-14-dev libbenchmark-dev
   g++-mingw-w64-x86-64 wine64
+  nsis zip openbox xdotool x11-utils imagemagick fonts-wine
   xvfb xauth libxcb1-dev
   dpkg-dev lintian systemd desktop-file-utils
 )

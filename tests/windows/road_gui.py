@@ -1,0 +1,514 @@
+#!/usr/bin/env python3
+# The Windows programs on the whole road, as a site runs them: under wine on an X server of its
+# own (Xvfb, with a window manager that restores a minimised window as the task bar does), the
+# Linux gauge-sim serving its MODBUS line as Com5, the Linux host-sim asking on its host line as
+# Com12 (opened through \\.\); both lines are pseudo-terminals linked into the wine prefix. The
+# settings file beside the exe is Windows-1251 with CRLF, as an operator's editor leaves it.
+# Each check counts as one test:
+#   box      a missing COM port: the error box is a real window captioned " OUT "; once it is
+#            dismissed with Enter the start-up goes on and the host line answers.
+#   first    a first start, from another working folder, creates the settings file beside the
+#            exe, in Windows-1251 with CRLF.
+#   service  modbusvelt-service.exe serves the gauge's values to the host.
+#   road     the Linux program runs at the same time between its own pair of simulators; once
+#            both have passed their first poll cycle, host-sim asks both the same requests and
+#            every reply must be the same bytes (one test per line of REQUESTS). Then the window
+#            program's own windows: the main window restored is titled with its caption; the port
+#            dialog, opened from the menu with the keyboard, lists a free mapped port and the two
+#            the program holds but not one whose device is gone, the choice reaches the file in
+#            Windows-1251 with CRLF and the lines open again; each window of WINDOWS opens as the
+#            operator opens it; Cancel in the closing warning keeps the host served.
+#   fast     (when the tree has the fast lines) the road again with both programs in fast mode.
+# The time from each program's start to its first MODBUS request, and with the fast lines the
+# host reply latency, are printed for both programs. With --screenshots DIR every window met is
+# saved there as a PNG. Ends with "road-gui: N tests ran: P passed, F failed, 0 skipped".
+import argparse
+import contextlib
+import os
+import re
+import select
+import shutil
+import subprocess
+import sys
+import termios
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path[:0] = [str(HERE.parent / "harness"), str(HERE)]
+from plumbing import Child, fields  # noqa: E402
+from wine_runner import link, new_prefix, wine_env  # noqa: E402
+
+MAIN_CAPTION = "Конвертор Modbus Torvik+ -> Velt. Версия 00.08"
+# Tank 3 on channel 5 is the road of one value; channel 9 is one nobody answers.
+TANKS = "[Резервуар]\n1=10\n2=11\n3=5\n4=9\n5=3\n6=7\n[SLAVE]\nАдрес=80\n[Флаг]\nПротокол=1\n"
+# What a host asks: identification, the system table, every block of each kind of channel, the
+# silent channel, protocol 1.4, a channel with no tank.
+REQUESTS = ["07", "10", "11", "dd", "c5 d4",
+            "c3 d2 dc d4 d7 d8 a0 d6 d3 d5 a1 d6 d3 d5 a2 d6 d3 d5 a3 d5 a4 d5",
+            "c7 d2 d4 d7 d8", "ca d2 dc d7 d4", "cb d2 dc db df de", "c9 d4 d5", "29 39 49",
+            "23 83 b3 53 43 33 63 25 85 27 2a 2b 28", "c8 d4"]
+# Both sides in fast mode: a reply is decided once it is whole, the next request follows 20 ms of
+# quiet line, and the host is answered when its byte arrives instead of at the next 55 ms tick.
+FAST_SETTINGS = {"MODBUS": "Быстрый опрос=1\nОжидание=800\nПауза=20\n", "VELT": "Быстрый ответ=1\n"}
+HAVE_FAST_MODE = "Быстрый ответ" in (HERE.parents[1] / "src/settings/keys.h").read_text()
+# The service's road and the installed program's: tank 1 on channel 3 of road_scenario.json,
+# whose main parameters reach the host as ROAD_VALUES.
+ROAD_SCENARIO = HERE / "road_scenario.json"
+ROAD_TANKS = "[Резервуар]\n1=3\n[SLAVE]\nАдрес=80\n[Флаг]\nПротокол=1\n"
+ROAD_VALUES = {"level": "4321.5", "volume": "150123.5", "density": "812.5", "mass": "123456.8"}
+# The windows an operator opens: by the menu keys or the tool button (its index in the row), the
+# caption, the screenshot; the default access code leads on to the password change.
+WINDOWS = [(("alt", "Down", "Return"), "Настройка каналов датчиковой аппаратуры", "nastroika.png"),
+           (("alt",) + ("Down",) * 4 + ("Return",), "Код доступа", "dostup.png"),
+           (tuple("731904") + ("Return",), "Пароль на закрытие приложения", "parol.png"),
+           (1, "Информация поступающая с ДА", "viewer-main.png"),
+           (("alt", "Right", "Return"), "Будьте внимательны!", "closing-warning.png")]
+FIGURES = []
+
+
+def ini_bytes(text):
+    return text.replace("\n", "\r\n").encode("cp1251")
+
+
+def settings(modbus, velt, tanks=TANKS, extra={}):
+    return ini_bytes(f"{tanks}[MODBUS]\nCom-порт={modbus}\nСуществует=1\n{extra.get('MODBUS', '')}"
+                     f"[VELT]\nCom-порт={velt}\nСуществует=1\n{extra.get('VELT', '')}")
+
+
+def sh(argv, env, timeout=60):
+    return subprocess.run(argv, env=env, capture_output=True, text=True, timeout=timeout)
+
+
+# The condition's value once it is true, or its last value after `timeout` seconds.
+def wait_until(condition, timeout=30):
+    deadline = time.monotonic() + timeout
+    while not (value := condition()) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return value
+
+
+class Checks:
+    def __init__(self, on_failure=lambda n: None):
+        self.passed, self.failed, self.on_failure = 0, 0, on_failure
+
+    def check(self, name, ok, detail=""):
+        print(f"{'PASS' if ok else 'FAIL'}  {name}" + (f": {detail}" if detail else ""), flush=True)
+        self.passed, self.failed = self.passed + bool(ok), self.failed + (not ok)
+        if not ok:
+            self.on_failure(self.failed)
+        return ok
+
+    def summary(self, what, unit="tests"):
+        ran = self.passed + self.failed
+        print(f"{what}: {ran} {unit} ran: {self.passed} passed, {self.failed} failed, 0 skipped",
+              flush=True)
+        return 1 if self.failed or ran == 0 else 0
+
+
+# An X server with a window manager: the program starts minimised, and a window manager is what
+# gives a minimised window back, as the task bar does on Windows.
+class Display:
+    def __init__(self, work):
+        self.log, self.wm = open(work / "xvfb.log", "w"), None
+        read_end, write_end = os.pipe()
+        self.xvfb = self.spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                "1280x1024x24", "-nolisten", "tcp"], pass_fds=[write_end])
+        os.close(write_end)
+        with os.fdopen(read_end) as announced:
+            number = announced.readline().strip() if select.select([announced], [], [], 30)[0] else ""
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.env = dict(os.environ, DISPLAY=":" + number)
+
+        # It announces itself on the root window once it manages the screen; one that could not
+        # reach the display yet is started again.
+        def managed():
+            if self.wm is None or self.wm.poll() is not None:
+                self.wm = self.spawn(["openbox", "--sm-disable"], env=self.env)
+            return "window id" in sh(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env).stdout
+        if not wait_until(managed):
+            raise RuntimeError("the window manager did not start")
+
+    def spawn(self, argv, **popen):
+        return subprocess.Popen(argv, stdout=self.log, stderr=self.log, start_new_session=True,
+                                **popen)
+
+    def close(self):
+        for p in (self.wm, self.xvfb):
+            p.terminate()
+            p.wait(10)
+        self.log.close()
+
+    # The first window whose whole title matches `pattern`, once it is there; None after
+    # `timeout` seconds. `visible`: only a window on the screen.
+    def window(self, pattern, timeout=60, visible=True):
+        argv = ["xdotool", "search", "--sync"] + ["--onlyvisible"] * visible + ["--name", f"^{pattern}$"]
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            return (sh(argv, self.env, timeout=timeout).stdout.split() or [None])[0]
+
+    def title(self, window):
+        m = re.match(r'_NET_WM_NAME\(UTF8_STRING\) = "(.*)"\s*$',
+                     sh(["xprop", "-id", window, "_NET_WM_NAME"], self.env).stdout, re.S)
+        return m.group(1).replace('\\"', '"') if m else None
+
+    def gone(self, window):
+        return wait_until(lambda: "IsViewable" not in sh(["xwininfo", "-id", window], self.env).stdout)
+
+    def keys(self, window, *keys):
+        sh(["xdotool", "windowactivate", "--sync", window], self.env)
+        for k in keys:
+            sh(["xdotool", "key", "--clearmodifiers", k], self.env)
+            time.sleep(0.15)  # a key at a time, as a person types: menus open between keys
+
+    # Opens the window captioned `caption` with `keys` typed into `parent`, or with a click on
+    # tool button `keys` of the row under the menu bar. A busy machine may show a menu after the
+    # next key has gone to the window under it: then the menus are closed and the keys typed
+    # again, up to three times.
+    def open(self, parent, keys, caption):
+        for _ in range(3):
+            if isinstance(keys, int):
+                # Below the caption wine draws and the menu bar, the buttons are 29 pixels apart.
+                frame = (self.geometry(parent)[2] - 807) // 2
+                sh(["xdotool", "windowactivate", "--sync", parent], self.env)
+                sh(["xdotool", "mousemove", "--window", parent, str(frame + 14 + 29 * keys), "61",
+                    "click", "1"], self.env)
+            else:
+                self.keys(parent, *keys)
+            if found := self.window(re.escape(caption), timeout=15):
+                return found
+            self.keys(parent, "Escape", "Escape", "Escape")
+        return None
+
+    def geometry(self, window):
+        out = sh(["xdotool", "getwindowgeometry", "--shell", window], self.env).stdout
+        g = dict(line.split("=", 1) for line in out.split())
+        return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+
+    # The window as it is on the screen, with whatever it has open over itself (a drop-down list).
+    # A window just shown or restored paints a moment later: until then it is one colour.
+    def screenshot(self, window, path):
+        x, y, w, h = self.geometry(window)
+        grab = ["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "+repage", str(path)]
+        wait_until(lambda: sh(grab, self.env) and
+                   int(sh(["identify", "-format", "%k", str(path)], self.env).stdout or 0) > 8, 10)
+        print(f"screenshot: {path.name}", flush=True)
+
+
+# A wine prefix where wine draws each window's frame and caption itself, as Windows does, with
+# wine's own fonts (Debian's fonts-wine, not in a new prefix: without them "MS Sans Serif" falls
+# back to whatever fontconfig offers and the caption buttons' Marlett glyphs show as letters).
+class Wine:
+    def __init__(self, prefix, display):
+        self.env = wine_env(prefix, display.env)
+        self.dosdevices = new_prefix(self.env, r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
+        for font in Path("/usr/share/wine/fonts").glob("*"):
+            shutil.copy2(font, prefix / "drive_c/windows/Fonts")
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
+
+
+# host-sim in its console mode: each line written is a set of requests, answered in turn.
+class Host:
+    def __init__(self, host_sim, log, latency=False):
+        self.sim = Child([str(host_sim), "--pty", "--stdin", "--machine", "--timeout", "300"] +
+                         ["--latency"] * latency, log=log, stdin=subprocess.PIPE)
+        self.pty, self.values, self.latency = self.sim.announced(), {}, None
+
+    # The replies to one line of requests: [(status, raw)]; the values they carried, by name and
+    # scaled, in `values`.
+    def ask(self, requests, timeout=30):
+        self.sim.proc.stdin.write((requests + "\n").encode())
+        self.sim.proc.stdin.flush()
+        replies, deadline, self.values = [], time.monotonic() + timeout, {}
+        while (line := self.sim.line(deadline - time.monotonic())) not in (None, "DONE"):
+            f = fields(line)
+            if line.startswith("REPLY "):
+                replies.append((f.get("status"), f.get("raw")))
+            elif line.startswith("VAL ") and "name" in f:
+                self.values[f["name"]] = f.get("scaled")
+            elif line.startswith("LATENCY "):
+                self.latency = ", ".join(f"{k[:-3]} {f[k]} ms" for k in ("p50_ms", "p99_ms", "max_ms"))
+        return replies
+
+    # The first reply to `requests` whose status is `status` (None: any), or the last one after
+    # `timeout` seconds. The identification answered with data: the first poll cycle has passed.
+    def answered(self, requests="07", status=None, timeout=60):
+        def reply():
+            r = (self.ask(requests) or [(None, None)])[0]
+            return r if r[0] not in (None, "none") and status in (None, r[0]) else None
+        return wait_until(reply, timeout)
+
+    def road_values(self):
+        if not self.answered(status="0", timeout=300):
+            return {}
+        self.ask("c3 d4")
+        return {k: v for k, v in self.values.items() if k in ROAD_VALUES}
+
+
+# A gauge-sim; `first_request`: seconds from `started` to its first request.
+class Gauge:
+    def __init__(self, gauge_sim, scenario, log):
+        self.started, self.first_request = None, None
+        self.sim = Child([str(gauge_sim), "--pty", str(scenario)], log=log, on_line=self._line)
+        self.pty = self.sim.announced()
+
+    def _line(self, line):
+        if self.first_request is None and self.started and line.startswith("REQ "):
+            self.first_request = time.monotonic() - self.started
+
+
+# One part of the run: what it starts is stopped, and what it links removed, when it ends.
+class Part(contextlib.ExitStack):
+    def __init__(self, args, work, display, wine, checks):
+        super().__init__()
+        self.args, self.work, self.display, self.wine, self.checks = args, work, display, wine, checks
+        self.callback(wine.stop)
+
+    def log(self, name):
+        return self.enter_context(open(self.work / f"{name}.log", "w"))
+
+    def child(self, child):
+        self.callback(child.stop)
+        return child
+
+    def sims(self, name, scenario, latency=False):
+        gauge = Gauge(self.args.gauge_sim, scenario, self.log(f"{name}-gauge"))
+        self.child(gauge.sim)
+        host = Host(self.args.host_sim, self.log(f"{name}-host"), latency)
+        self.child(host.sim)
+        return gauge, host
+
+    def com(self, name, target):
+        self.callback(link(self.wine.dosdevices, name, target).unlink, missing_ok=True)
+
+    # `exe` copied into a fresh folder with `ini` beside it (None: no settings file).
+    def folder(self, name, ini, exe=None):
+        path = self.work / name
+        shutil.rmtree(path, ignore_errors=True)
+        path.mkdir(parents=True)
+        if ini is not None:
+            (path / "Nastroika.ini").write_bytes(ini)
+        return Path(shutil.copy2(exe or self.args.exe, path))
+
+    def start(self, exe, name, cwd=None):
+        return self.child(Child(["wine", str(exe)], log=self.log(name), env=self.wine.env,
+                                cwd=str(cwd or exe.parent)))
+
+    def shot(self, window, name):
+        if self.args.screenshots:
+            self.display.screenshot(window, self.args.screenshots / name)
+
+
+def run_box(p):
+    host = Host(p.args.host_sim, p.log("box-host"))
+    p.child(host.sim)
+    p.com("com12", host.pty)
+    p.start(p.folder("box", settings("Com8", "Com12")), "box-program")
+    box = p.display.window(" OUT ")
+    if p.checks.check("a missing COM port shows the error box captioned \" OUT \"",
+                      box and p.display.title(box) == " OUT ", repr(box and p.display.title(box))):
+        p.shot(box, "port-error.png")
+        p.display.keys(box, "Return")
+        p.checks.check("the box closes with Enter", p.display.gone(box))
+        answer = host.answered()
+        p.checks.check("after the box the start-up goes on: the host line answers",
+                       answer and answer[1] == "fe", str(answer))
+
+
+def run_first(p):
+    exe = p.folder("first", None)
+    p.start(exe, "first-program", cwd=p.work)
+    main = p.display.window(re.escape(MAIN_CAPTION), visible=False)
+    ini = exe.parent / "Nastroika.ini"
+    got = ini.read_bytes() if ini.exists() else None
+    p.checks.check("a first start from another folder creates Nastroika.ini beside the exe in "
+                   "Windows-1251 with CRLF", main and got == ini_bytes("[Резервуар]\n1=0\n"), repr(got))
+
+
+def run_service(p):
+    gauge, host = p.sims("service", ROAD_SCENARIO)
+    p.com("com5", gauge.pty)
+    p.com("com12", host.pty)
+    p.start(p.folder("service", settings("Com5", "Com12", ROAD_TANKS), p.args.service), "service")
+    values = host.road_values()
+    p.checks.check("modbusvelt-service.exe serves the gauge's values to the host",
+                   values == ROAD_VALUES, str(values))
+
+
+# A pseudo-terminal keeps no parity flag, so once the program has set its line up, a second open
+# asks for what the line already has, which the C library refuses (EINVAL) and wine passes on as
+# a failed SetCommState: the port would not open again after the port dialog. A real port's
+# driver takes the same settings twice; the run puts back what the simulator left.
+def line_settings(path, attrs=None):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        return termios.tcsetattr(fd, termios.TCSANOW, attrs) if attrs else termios.tcgetattr(fd)
+    finally:
+        os.close(fd)
+
+
+# Both programs side by side on the same scenario and settings, then the Windows one's windows.
+def run_road(p, fast=False):
+    mode, extra = ("fast", FAST_SETTINGS) if fast else ("tick", {})
+    sides = {side: p.sims(f"{mode}-{side}", p.args.scenario, HAVE_FAST_MODE)
+             for side in ("linux", "windows")}
+    (gauge, host), (win_gauge, win_host) = sides["linux"], sides["windows"]
+    p.com("com5", win_gauge.pty)
+    p.com("com12", win_host.pty)
+    held = {path: line_settings(path) for path in (win_gauge.pty, win_host.pty)}
+    linux = p.folder(f"{mode}/linux", settings(gauge.pty, host.pty, extra=extra),
+                     p.args.linux_program)
+    windows = p.folder(f"{mode}/windows", settings("Com5", "Com12", extra=extra))
+    gauge.started = time.monotonic()
+    p.child(Child([str(linux)], log=p.log(f"{mode}-linux"), cwd=str(linux.parent),
+                  env=dict(os.environ, QT_QPA_PLATFORM="offscreen")))
+    win_gauge.started = time.monotonic()
+    p.start(windows, f"{mode}-windows")
+
+    ready = [h.answered(status="0", timeout=300) for _, h in sides.values()]
+    for side, (g, _) in sides.items():
+        FIGURES.append(f"{mode} mode, {side}: first MODBUS request " +
+                       (f"{g.first_request:.2f} s after the start" if g.first_request else "never"))
+    if not p.checks.check(f"both programs passed their first poll cycle ({mode} mode)", all(ready)):
+        return
+    for requests in REQUESTS:
+        want, got = host.ask(requests), win_host.ask(requests)
+        sane = len(want) == len(requests.split()) and all(s != "none" for s, _ in want)
+        p.checks.check(f"host answers to {requests!r} are the Linux program's bytes ({mode} mode)",
+                       sane and got == want, f"Linux {' '.join(r for _, r in want)}" +
+                       ("" if got == want else f", Windows {' '.join(r for _, r in got)}"))
+    if HAVE_FAST_MODE:  # measured only: the figures depend on the machine
+        for side, (_, h) in sides.items():
+            h.ask(" ".join(["07", "10"] * 20))
+            FIGURES.append(f"{mode} mode, {side}: host reply latency {h.latency}")
+    if not fast:
+        run_windows(p, windows.parent / "Nastroika.ini", win_host, held)
+
+
+# The window program's own windows, driven as an operator drives them: the keyboard through the
+# menus, the mouse on the tool buttons.
+def run_windows(p, ini, host, held):
+    d = p.display
+    main = d.window(re.escape(MAIN_CAPTION), visible=False)
+    if not p.checks.check("the main window is there", main):
+        return
+    d.keys(main)  # activating it restores it, as a click on the task bar does
+    p.checks.check("the restored main window is titled with its caption",
+                   d.title(main) == MAIN_CAPTION, repr(d.title(main)))
+    p.shot(main, "main-window.png")
+
+    # A free port beside the two the program holds, and one whose device went away.
+    spare = os.openpty()
+    p.callback(os.close, spare[0])
+    p.callback(os.close, spare[1])
+    p.com("com3", os.ttyname(spare[1]))
+    p.com("com7", "/nonexistent/tty")
+    dialog = d.open(main, ("alt", "Down", "Down", "Return"), "Установка по COM-портам")
+    if not p.checks.check("the port dialog opens from the menu", dialog):
+        return
+    # Names beside these are wine's for the machine's own serial devices (/dev/ttyS0 is Com1).
+    listed = port_list(p, dialog, ini)
+    ours = [name for name in listed if name in ("Com3", "Com5", "Com7", "Com12")]
+    p.checks.check("the port dialog lists the free mapped Com3 and the held Com5 and Com12, not "
+                   "the broken Com7", ours == ["Com3", "Com5", "Com12"], str(listed))
+    # Back to Com5, as the operator leaves it; the file keeps its encoding and line ends.
+    d.keys(dialog, *["Up"] * (len(listed) - 1 - listed.index("Com5") if "Com5" in listed else 0))
+    chosen, data = apply_port_choice(d, dialog, ini), ini.read_bytes()
+    p.checks.check("the port chosen reaches the file in Windows-1251 with CRLF",
+                   chosen == "Com5" and data.count(b"\r\n") == data.count(b"\n") and
+                   "Com-порт=Com5\r\n".encode("cp1251") in data, repr(chosen))
+    for path, attrs in held.items():
+        line_settings(path, attrs)
+    d.keys(dialog, "Escape")
+    p.checks.check("the port dialog closes with Esc", d.gone(dialog))
+    answer = host.answered(status="0")
+    p.checks.check("the ports are opened again and the host served", answer, str(answer))
+
+    parent = main
+    for keys, caption, png in WINDOWS:
+        window = d.open(parent, keys, caption)
+        if not p.checks.check(f"{caption!r} opens", window):
+            continue
+        p.shot(window, png)
+        if caption == "Код доступа":  # it closes as the password change opens
+            parent = window
+            continue
+        d.keys(window, "Escape")
+        d.gone(window)
+        parent = main
+    # Esc in the closing warning is its Cancel.
+    answer = host.answered("c5 d4", status="0")
+    p.checks.check("Cancel in the closing warning keeps the program running and the host served",
+                   d.window(re.escape(MAIN_CAPTION), timeout=5) and answer, str(answer))
+
+
+# Applies the dialog's choice with "Применить" (three Tabs from the MODBUS box, then Space),
+# confirms the box that says it is recorded and comes back to the MODBUS box; returns the MODBUS
+# port now in the file.
+def apply_port_choice(d, dialog, ini):
+    d.keys(dialog, "Tab", "Tab", "Tab", "space")
+    box = d.window("Конвертор")
+    if box is None:
+        return None
+    d.keys(box, "Return")
+    d.gone(box)
+    d.keys(dialog, "shift+Tab", "shift+Tab", "shift+Tab")
+    text = ini.read_bytes().decode("cp1251").replace("\r", "")
+    m = re.search(r"^\[MODBUS\]$[^[]*?^Com-порт=(.*)$", text, re.M)
+    return m and m.group(1)
+
+
+# The names in the MODBUS box's list, read as an operator would find them: with the arrow keys
+# in the box, applying each choice and reading it back from the settings file.
+def port_list(p, dialog, ini):
+    p.display.keys(dialog, "Tab", "alt+Down")  # the MODBUS box, its list opened
+    p.shot(dialog, "ustcom.png")
+    p.display.keys(dialog, "Escape", "Down", *["Up"] * 12)  # to the first name
+    names = []
+    while len(names) < 12 and (name := apply_port_choice(p.display, dialog, ini)) not in names + [None]:
+        names.append(name)
+        p.display.keys(dialog, "Down")
+    return names
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for name in ("exe", "service", "linux-program", "gauge-sim", "host-sim", "scenario", "work"):
+        ap.add_argument(f"--{name}", required=True, type=lambda s: Path(s).resolve())
+    ap.add_argument("--screenshots", type=lambda s: Path(s).resolve(), help="PNG files go here")
+    ap.add_argument("--only", nargs="+", choices=("box", "first", "service", "road", "fast"))
+    args = ap.parse_args()
+    shutil.rmtree(args.work, ignore_errors=True)
+    args.work.mkdir(parents=True)
+    if args.screenshots:
+        args.screenshots.mkdir(parents=True, exist_ok=True)
+    display = Display(args.work)
+    # What the screen showed at each failure, for whoever reads the logs.
+    checks = Checks(lambda n: sh(["import", "-window", "root", str(args.work / f"failure-{n}.png")],
+                                 display.env))
+    parts = {"box": run_box, "first": run_first, "service": run_service, "road": run_road}
+    if HAVE_FAST_MODE:
+        parts["fast"] = lambda p: run_road(p, fast=True)
+    try:
+        wine = Wine(args.work / "wineprefix", display)
+        for name, part in parts.items():
+            if args.only and name not in args.only:
+                continue
+            try:
+                with Part(args, args.work, display, wine, checks) as p:
+                    part(p)
+            except (RuntimeError, OSError, subprocess.SubprocessError) as e:
+                checks.check(f"no error in the {name} part", False, f"{type(e).__name__}: {e}")
+    finally:
+        display.close()
+    for figure in FIGURES:
+        print(f"figures: {figure}", flush=True)
+    if checks.failed:
+        print(f"logs in {args.work}", flush=True)
+    return checks.summary("road-gui")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
