@@ -124,6 +124,10 @@ class PosixSerialPort final : public SerialPort {
 
     bool IsOpen() const override { return fd_ >= 0; }
 
+    // The descriptor is non-blocking and can always be polled; nothing changes at open.
+    void SetArrivalNotification(bool on) override { notify_ = on; }
+    intptr_t ArrivalHandle() const override { return notify_ ? fd_ : -1; }
+
   private:
     static bool Program(int fd, int baud, int dataBits, int stopCode, int parityCode) {
         termios tio{};
@@ -193,6 +197,7 @@ class PosixSerialPort final : public SerialPort {
     }
 
     int fd_ = -1;
+    bool notify_ = false;
     bool haveCounters_ = false;
     LineErrorCounters counters_{};
 };
