@@ -12,6 +12,7 @@
 
 #include "app/log_pane_widget.h"
 #include "app/qt_strings.h"
+#include "core/line_modes.h"
 #include "core/open_line.h"
 #include "core/operator_boxes.h"
 #include "core/startup_settings.h"
@@ -58,7 +59,9 @@ TF_ModbusVelt::TF_ModbusVelt(AppServices& services, QWidget* parent)
     Timer3.start();
 }
 
-TF_ModbusVelt::~TF_ModbusVelt() = default;
+TF_ModbusVelt::~TF_ModbusVelt() {
+    StopLines();  // before the ports they watch go with the converter
+}
 
 void TF_ModbusVelt::BuildWindow() {
     setWindowTitle(Q(kMainCaption));
@@ -117,8 +120,8 @@ void TF_ModbusVelt::BuildWindow() {
     sPanel5->setFrameShape(QFrame::Panel);
     sPanel5->setAlignment(Qt::AlignCenter);
     sPanel5->setStyleSheet(QStringLiteral("color: red;"));
-    auto* sLabel1 = new QLabel(QStringLiteral("Опрос по протоколу МОDBUS"), sPanel2);
-    auto* sLabel2 = new QLabel(QStringLiteral("Опрос по протоколу VELT"), sPanel2);
+    sLabel1 = new QLabel(Q(kModbusCaption), sPanel2);
+    sLabel2 = new QLabel(Q(kVeltCaption), sPanel2);
     row2->addWidget(sPanel5);
     row2->addWidget(sLabel1);
     row2->addStretch();
@@ -175,20 +178,48 @@ void TF_ModbusVelt::FormShow() {
         Qt::QueuedConnection);
 }
 
+// Each side in use runs on its timer, or in fast mode on its runner; never both.
 void TF_ModbusVelt::OpenPortsInUse() {
     Converter& c = *conv_;
+    ShowLineModes();
     if (c.State.ModbusPortExists == 1) {
+        PrepareModbusLine(c);
         OpenModbusPort(*c.ModbusPort, c.State.ModbusPortName, *services_.boxes);
-        if (!Timer1.isActive()) Timer1.start();
+        if (c.State.ModbusFast == 1) {
+            RestartModbusLine(c, MonotonicMicros());
+            ModbusRunner.Start(*c.ModbusPort,
+                               [this](MicroTime now) { return ModbusFastTimer(now); });
+        } else if (!Timer1.isActive()) {
+            Timer1.start();
+        }
         c.Log.LogModbus("MODBUS - " + c.State.ModbusPortName);
         c.Log.LogModbus(kModbusLine.logLine);
     }
     if (c.State.VeltPortExists == 1) {
+        PrepareVeltLine(c);
         OpenVeltPort(*c.VeltPort, c.State.VeltPortName, *services_.boxes);
-        if (!Timer2.isActive()) Timer2.start();
+        if (c.State.VeltFast == 1) {
+            RestartVeltLine(c, MonotonicMicros());
+            VeltRunner.Start(*c.VeltPort, [this](MicroTime now) { return VeltFastTimer(now); });
+        } else if (!Timer2.isActive()) {
+            Timer2.start();
+        }
         c.Log.LogVelt("VELT - " + c.State.VeltPortName);
         c.Log.LogVelt(kVeltLine.logLine);
     }
+}
+
+void TF_ModbusVelt::StopLines() {
+    Timer1.stop();
+    Timer2.stop();
+    ModbusRunner.Stop();
+    VeltRunner.Stop();
+}
+
+void TF_ModbusVelt::ShowLineModes() {
+    const ProgramState& s = conv_->State;
+    sLabel1->setText(Q(std::string(kModbusCaption) + " (" + ModbusModeText(s) + ")"));
+    sLabel2->setText(Q(std::string(kVeltCaption) + " (" + VeltModeText(s) + ")"));
 }
 
 void TF_ModbusVelt::E1Click() {
@@ -200,8 +231,7 @@ void TF_ModbusVelt::SpeedButton7Click() {
 }
 
 void TF_ModbusVelt::N2Click() {
-    Timer1.stop();
-    Timer2.stop();
+    StopLines();
     if (dialogs_.ustCom) services_.dialogs->Run(*dialogs_.ustCom);
     conv_->ModbusPort->Close();
     conv_->VeltPort->Close();
@@ -252,6 +282,26 @@ void TF_ModbusVelt::Timer3Timer() {
     Timer3Busy = 1;
     PacingStep(conv_->Poll);
     Timer3Busy = 0;
+    // The pacing may have started the cycle again, which a fast line must not wait a tick for.
+    ModbusRunner.Poke();
+}
+
+// Their busy flags are the timers' own: a poll step never runs inside another, whichever drives it.
+// Neither step opens a nested loop, so the retry after a millisecond is for safety only.
+LineWait TF_ModbusVelt::ModbusFastTimer(MicroTime now) {
+    if (Timer1Busy == 1) return {false, now + 1000};
+    Timer1Busy = 1;
+    const LineWait wait = ModbusFastStep(*conv_, now);
+    Timer1Busy = 0;
+    return wait;
+}
+
+LineWait TF_ModbusVelt::VeltFastTimer(MicroTime now) {
+    if (Timer2Busy == 1) return {false, now + 1000};
+    Timer2Busy = 1;
+    const LineWait wait = VeltFastStep(*conv_, now);
+    Timer2Busy = 0;
+    return wait;
 }
 
 bool TF_ModbusVelt::FormClose() {

@@ -40,6 +40,20 @@ int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes&
     return value;
 }
 
+int ReadRangedKey(SettingsFile& file, const ini::RangedKey& key, MessageBoxes& boxes) {
+    const std::string def = std::to_string(key.Default);
+    const std::string text = file.ReadString(key.Section, key.Key, def);
+    int value = 0;
+    if (ParseWholeNumber(text, value) && value >= key.Min && value <= key.Max) return value;
+    const std::string allowed =
+        key.Max - key.Min == 1 ? std::to_string(key.Min) + " или " + std::to_string(key.Max)
+                               : "от " + std::to_string(key.Min) + " до " + std::to_string(key.Max);
+    boxes.Show("Неверное значение в файле настроек: [" + std::string(key.Section) + "] " + key.Key +
+                   "=\"" + text + "\". Допустимо " + allowed + ", используется " + def + ".",
+               kAppTitle);
+    return key.Default;
+}
+
 void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxes) {
     conv.Table.FirstCycleDone = 0;
     const FileState state = file.State();
@@ -62,6 +76,10 @@ void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxe
     s.ModbusPortExists = ReadPortExists(file, ini::kModbus, boxes);
     s.VeltPortName = file.ReadString(ini::kVelt, ini::kPortName, ini::kVeltPortDefault);
     s.VeltPortExists = ReadPortExists(file, ini::kVelt, boxes);
+    s.ModbusFast = ReadRangedKey(file, ini::kFastPoll, boxes);
+    s.ModbusTimeoutMs = ReadRangedKey(file, ini::kReplyTimeout, boxes);
+    s.ModbusPauseMs = ReadRangedKey(file, ini::kQuietPause, boxes);
+    s.VeltFast = ReadRangedKey(file, ini::kFastReply, boxes);
 }
 
 }  // namespace conv

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "settings/keys.h"
+
 namespace conv {
 
 class SettingsFile;
@@ -12,12 +14,17 @@ struct Converter;
 
 // Steps of the start-up that read the file, in their order. A value that is not a whole number
 // ends the block it stands in, silently, as it always has; a bad "Существует" value is reported
-// and leaves that side unused, and the start-up goes on. A file that is there but cannot be read
+// and leaves that side unused, a bad value of a side's mode or times is reported and gives its
+// default, and the start-up goes on. A file that is there but cannot be read
 // is reported once and left untouched, and every value takes its default.
 void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxes);
 
 // "Существует" of one side: 1 only for the whole number 1; a bad value is reported by a box that
 // names the section, the key and the value, and counts as 0.
 int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes& boxes);
+
+// A key of a known range: its default when absent; when not a whole number in the range, its
+// default, reported by a box that names the section, the key, the value and what applies.
+int ReadRangedKey(SettingsFile& file, const ini::RangedKey& key, MessageBoxes& boxes);
 
 }  // namespace conv
