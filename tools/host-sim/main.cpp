@@ -297,6 +297,8 @@ int RunStdin(HostSession& session, const Options& o) {
     bool faults = false;
     std::string text;
     while (!StopRequested() && std::getline(std::cin, text)) {
+        const size_t answeredBefore = session.Latencies().size();
+        const long requestsBefore = session.Counts().requests;
         std::istringstream words(text.substr(0, text.find('#')));
         std::string word;
         while (words >> word) {
@@ -308,6 +310,13 @@ int RunStdin(HostSession& session, const Options& o) {
             const Exchange ex = session.Transact(cmd);
             PrintExchange(ex, o);
             faults = faults || (!ex.reply.WellFormed() && !ex.interrupted);
+        }
+        if (o.latency) {  // of this line's requests; the whole session's follows at the end
+            const auto& all = session.Latencies();
+            const std::vector<double> line(all.begin() + static_cast<long>(answeredBefore),
+                                           all.end());
+            std::printf("%s\n",
+                        LatencyLine(line, session.Counts().requests - requestsBefore).c_str());
         }
         std::printf("DONE\n");
         std::fflush(stdout);
