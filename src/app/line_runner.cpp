@@ -94,7 +94,8 @@ void LineRunner::Poke() {
 
 void LineRunner::Run() {
     if (!active_) return;
-    Wait(step_(MonotonicMicros()));
+    const MicroTime now = MonotonicMicros();
+    Wait(OnPort(step_(now), *port_, now));
 }
 
 void LineRunner::Wait(const LineWait& wait) {

@@ -37,4 +37,20 @@ constexpr MicroTime CharTimeUs(const LineSettings& line) {
 
 static_assert(CharTimeUs(kVeltLine) == 1250 && CharTimeUs(kModbusLine) == 625);
 
+// A port that cannot tell of arrivals (closed, or a driver that gave the comm-event wait up) is
+// looked at this often while its scheduler waits for bytes: as often as the host side's tick,
+// never more.
+inline constexpr MicroTime kLookWithoutArrivalUs = 55'000;
+
+// What the loop waits for on `port`: `wait` itself, or, when it wants arrivals the port cannot
+// signal, a look at the latest after kLookWithoutArrivalUs.
+inline LineWait OnPort(LineWait wait, const SerialPort& port, MicroTime now) {
+    if (wait.OnArrival && port.ArrivalHandle() == -1) {
+        wait.OnArrival = false;
+        if (now + kLookWithoutArrivalUs < wait.Deadline)
+            wait.Deadline = now + kLookWithoutArrivalUs;
+    }
+    return wait;
+}
+
 }  // namespace conv

@@ -45,7 +45,9 @@ class SerialPort {
     virtual void SetArrivalNotification(bool on) { (void)on; }
     // What the loop waits on while the port is open: on POSIX the descriptor (readable or hung
     // up), on Windows an event handle that a comm-event wait signals when a byte arrives. -1 when
-    // the port is closed, or opened without arrival notification, or has no such thing (a fake).
+    // the port is closed, or opened without arrival notification, or has no such thing (a fake),
+    // or its driver gave the wait up; a loop then looks at the port now and then (OnPort in
+    // serial/line_wait.h).
     virtual intptr_t ArrivalHandle() const { return -1; }
     // After the loop has seen the handle signalled and before it reads: starts the next wait for a
     // byte (Windows; nothing to do on POSIX). Bytes that came before it are there for the read;

@@ -142,6 +142,7 @@ class Win32SerialPort final : public SerialPort {
             CloseHandle(waitEvent_);
             waitEvent_ = nullptr;
             waitPending_ = false;
+            waitFailed_ = false;
             wait_ = OVERLAPPED{};
         }
         CloseHandle(handle_);
@@ -155,18 +156,24 @@ class Win32SerialPort final : public SerialPort {
     void SetArrivalNotification(bool on) override { notify_ = on; }
 
     intptr_t ArrivalHandle() const override {
-        return waitEvent_ ? reinterpret_cast<intptr_t>(waitEvent_) : -1;
+        return waitEvent_ && !waitFailed_ ? reinterpret_cast<intptr_t>(waitEvent_) : -1;
     }
 
     void RearmArrival() override {
-        if (!waitEvent_) return;
+        if (!waitEvent_ || waitFailed_) return;
         if (waitPending_) {
             if (!HasOverlappedIoCompleted(&wait_)) return;  // woken by nothing: keep waiting
             DWORD ignored = 0;
-            GetOverlappedResult(handle_, &wait_, &ignored, FALSE);
+            const BOOL ok = GetOverlappedResult(handle_, &wait_, &ignored, FALSE);
             waitPending_ = false;
+            // A wait that ends in an error would end so again at once, and the loop would spin
+            // on it (wine cancels every one on a pseudo-terminal): the port stops offering it.
+            if (!ok) {
+                GiveUpWaiting();
+                return;
+            }
         }
-        StartWait();
+        if (!StartWait()) GiveUpWaiting();
     }
 
   private:
@@ -220,6 +227,11 @@ class Win32SerialPort final : public SerialPort {
         return waitPending_;
     }
 
+    void GiveUpWaiting() {
+        waitFailed_ = true;
+        ResetEvent(waitEvent_);
+    }
+
     HANDLE handle_ = nullptr;
     OVERLAPPED overlapped_{};
     bool notify_ = false;
@@ -228,6 +240,7 @@ class Win32SerialPort final : public SerialPort {
     OVERLAPPED wait_{};
     DWORD waitMask_ = 0;
     bool waitPending_ = false;
+    bool waitFailed_ = false;
 };
 
 }  // namespace
