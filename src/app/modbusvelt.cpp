@@ -182,6 +182,29 @@ void TF_ModbusVelt::FormShow() {
 void TF_ModbusVelt::OpenPortsInUse() {
     Converter& c = *conv_;
     ShowLineModes();
+    // sPanel5 is painted at once on the tick, as the operator has always seen it. A fast line sends
+    // a dozen requests a second, each with two paints of the panel, for numbers nobody can read at
+    // that pace: it shows the number each step ends on, once the step is over, and paints only
+    // when that number changes, that is once per tank.
+    if (c.State.ModbusFast == 1) {
+        c.Poll.ShowPanel = [this](int n) {
+            panelNext_ = n;
+            if (panelQueued_) return;
+            panelQueued_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    panelQueued_ = false;
+                    sPanel5->setText(QString::number(panelNext_));  // paints only a change
+                },
+                Qt::QueuedConnection);
+        };
+    } else {
+        c.Poll.ShowPanel = [this](int n) {
+            sPanel5->setText(QString::number(n));
+            sPanel5->repaint();
+        };
+    }
     if (c.State.ModbusPortExists == 1) {
         PrepareModbusLine(c);
         OpenModbusPort(*c.ModbusPort, c.State.ModbusPortName, *services_.boxes);

@@ -117,6 +117,9 @@ class TF_ModbusVelt : public QMainWindow {
     std::unique_ptr<SettingsFile> settingsFile_;
     Dialogs dialogs_;
     bool shown_ = false;
+    // A fast line's number for sPanel5, and whether it is already on its way there.
+    int panelNext_ = 0;
+    bool panelQueued_ = false;
 };
 
 }  // namespace conv
