@@ -2,7 +2,7 @@
 """Writes the measured figures into docs/performance.md, between the markers
 <!-- figures:begin --> and <!-- figures:end -->; the text around them is kept as written.
 
-usage: report.py STEPS.json E2E.json DOC.md
+usage: report.py STEPS.json E2E.json DOC.md [MODES.json]
 """
 import json
 import os
@@ -16,6 +16,8 @@ TICK_MS = 55.0
 LATENCY_SLACK_MS = 2.0
 CPU_TARGET = 1.0
 RSS_TARGET_MB = 40.0
+FAST_P99_TARGET_MS = 6.0
+FAST_CYCLE_TARGET_S = 45.0
 
 
 def machine():
@@ -56,8 +58,68 @@ def steps_table(steps):
     return rows, worst
 
 
+def modes_section(m):
+    """Tick and fast mode side by side (bench/modes_bench.py)."""
+    tick, fast = m["tick"], m["fast"]
+
+    def lat(r):
+        x = r["latency"]
+        return f"{x['p50_ms']:.1f} / {x['p99_ms']:.1f} / {x['max_ms']:.1f} ms"
+
+    def cpu(w):
+        return f"{w['cpu_percent']:.2f} % ({w['wakeups_per_s']:.0f} wakeups/s)"
+
+    def per_request(r):
+        return 10_000 * r["rest"]["cpu_percent"] / r["rest"]["modbus_requests_per_s"]
+
+    def no_higher(key):
+        return mark(fast[key]["cpu_percent"] <= tick[key]["cpu_percent"])
+
+    fl = fast["latency"]
+    lat_ok = fl["p99_ms"] <= FAST_P99_TARGET_MS and fl["answered"] == fl["requests"]
+    rows = [
+        "### Tick mode and fast mode side by side",
+        "",
+        f"{m['gauges']} level gauges on gauge-sim `--delay 20 --pace` (19200 baud, a byte every "
+        f"625 µs, 20 ms after the request), the host on host-sim; `bench/modes_bench.py`.",
+        "",
+        "| Figure | Tick mode | Fast mode | Target for fast mode | |",
+        "|---|---:|---:|---|---|",
+        f"| Host reply latency p50 / p99 / max, {fl['requests']} commands, end of the command "
+        f"byte to the first reply byte | {lat(tick)} | {lat(fast)} | p99 ≤ "
+        f"{FAST_P99_TARGET_MS:.0f} ms | {mark(lat_ok)} |",
+        f"| One poll cycle over {m['gauges']} level gauges ({fast['requests_in_cycle']} requests) "
+        f"| {tick['cycle_s']:.1f} s | {fast['cycle_s']:.1f} s | ≤ {FAST_CYCLE_TARGET_S:.0f} s | "
+        f"{mark(fast['cycle_s'] <= FAST_CYCLE_TARGET_S)} |",
+        f"| Cycle start to the next cycle's start (with the pacing rest) | {tick['period_s']:.1f} s"
+        f" | {fast['period_s']:.1f} s | | |",
+        f"| A silent tank's cost ({fast['silent_tank']['channel_selects']} channel selects) | "
+        f"{tick['silent_tank']['seconds']:.2f} s | {fast['silent_tank']['seconds']:.2f} s | | |",
+        f"| CPU at rest: host quiet, every gauge polled | {cpu(tick['rest'])} | {cpu(fast['rest'])}"
+        f" | no higher than tick | {no_higher('rest')} |",
+        f"| CPU under load: host asking {fast['load']['host_requests_per_s']:.1f} commands/s, every"
+        f" gauge polled | {cpu(tick['load'])} | {cpu(fast['load'])} | no higher than tick | "
+        f"{no_higher('load')} |",
+        f"| CPU idle: every tank silent, host quiet | {cpu(tick['idle'])} | {cpu(fast['idle'])} | "
+        f"no higher than tick | {no_higher('idle')} |",
+        f"| MODBUS requests per second at rest | {tick['rest']['modbus_requests_per_s']:.2f} | "
+        f"{fast['rest']['modbus_requests_per_s']:.2f} | | |",
+        f"| CPU per MODBUS request at rest | {per_request(tick):.0f} µs | {per_request(fast):.0f} µs"
+        f" | | |",
+        f"| Resident memory at rest / under load, peak | {tick['rest']['rss_mb']} / "
+        f"{tick['load']['rss_mb']}, {tick['load']['peak_rss_mb']} MB | {fast['rest']['rss_mb']} / "
+        f"{fast['load']['rss_mb']}, {fast['load']['peak_rss_mb']} MB | | |",
+        "",
+    ]
+    return rows
+
+
 def main():
     steps_path, e2e_path, doc_path = sys.argv[1:4]
+    modes = None
+    if len(sys.argv) > 4:
+        with open(sys.argv[4]) as f:
+            modes = json.load(f)
     with open(steps_path) as f:
         steps = json.load(f)
     with open(e2e_path) as f:
@@ -90,6 +152,7 @@ def main():
         "(two Timer3 ticks by design) | |",
         f"| Start-up to the first host answer | {e2e['startup_to_first_host_answer_s']} s | | |",
         "",
+        *(modes_section(modes) if modes else []),
         "### One step (Google Benchmark, log on)",
         "",
         *rows,
