@@ -23,17 +23,15 @@ Bytes WithCrc(Bytes b) {
     b.insert(b.end(), {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)});
     return b;
 }
+const Bytes kException = WithCrc({0x50, 0x84, 2});
 
-// A good gauge echoes a write and answers a read with registers counting up.
+// A good gauge echoes a write and answers a read with registers counting up; the zero byte, never.
 Bytes Good(const Bytes& request) {
-    if (request.size() < 8) return {};  // the zero byte
+    if (request.size() < 8) return {};
     if (request[1] == kFnWriteSingleRegister) return request;
     Bytes r{request[0], request[1], static_cast<uint8_t>(2 * request[5])};
     for (int i = 1; i <= 2 * request[5]; ++i) r.push_back(static_cast<uint8_t>(i));
     return WithCrc(r);
-}
-bool Is(const Bytes& request, uint8_t function, uint8_t reg) {
-    return request.size() == 8 && request[1] == function && request[3] == reg;
 }
 
 struct Piece {
@@ -42,8 +40,7 @@ struct Piece {
     bool lineError = false;
 };
 using Pieces = std::vector<Piece>;
-// The answer to the `nth` (from 1) sending of a request.
-using Gauge = std::function<Pieces(const Bytes& request, int nth)>;
+using How = std::function<Pieces(Bytes good)>;
 
 Pieces At(MicroTime after, const Bytes& bytes) {
     return {{after, bytes}};
@@ -55,7 +52,50 @@ Pieces Paced(const Bytes& bytes) {
         p.push_back({20 * kMs + MicroTime(k + 1) * kChar, {bytes[k]}});
     return p;
 }
+Pieces Whole(const Bytes& bytes) {
+    return At(20 * kMs, bytes);
+}
+How Fixed(Pieces p) {
+    return [=](Bytes) { return p; };
+}
+// The good reply, then a stray byte 30 ms after the request, and again every 10 ms for
+// `more` in all.
+How ThenStray(MicroTime more) {
+    return [=](Bytes g) {
+        Pieces p = Whole(g);
+        for (MicroTime t = 30 * kMs; t <= 30 * kMs + more; t += 10 * kMs) p.push_back({t, {0xFF}});
+        return p;
+    };
+}
+// The first `n` bytes 20 ms after the request, the rest `rest` after it.
+How Split(long n, MicroTime rest) {
+    return [=](Bytes g) {
+        return Pieces{{20 * kMs, Bytes(g.begin(), g.begin() + n)},
+                      {rest, Bytes(g.begin() + n, g.end())}};
+    };
+}
 
+// The answer to a request: `how` on the good reply for the first `times` requests that `to`
+// names (zero byte, channel select, type, main parameters), `normal` otherwise.
+enum class To { kZero, kSelect, kType, kMain, kOther };
+struct Gauge {
+    To to = To::kZero;
+    How how = nullptr;
+    int times = 1000;
+    Pieces (*normal)(const Bytes&) = Paced;
+
+    Pieces operator()(const Bytes& r, int nth) const {
+        const To kind = r.size() == 1                    ? To::kZero
+                        : r[1] == kFnWriteSingleRegister ? To::kSelect
+                        : r[3] == 3                      ? To::kMain
+                        : r[2] == 0 && r[3] == 0         ? To::kType
+                                                         : To::kOther;
+        return how && kind == to && nth <= times ? how(Good(r)) : normal(Good(r));
+    }
+};
+
+// Tank 1 on channel 5, polled from its first request to the end of the cycle; the gauge answers
+// on one line, so a piece waits behind those sent before it.
 struct Traffic {
     std::vector<Bytes> writes;
     std::vector<MicroTime> sentAt;
@@ -64,79 +104,54 @@ struct Traffic {
     std::vector<std::string> lines;
 };
 
-// Tank 1 on channel 5, polled from its first request. The gauge answers on one line, so a piece
-// waits behind those sent before it.
-class VirtualLine {
-  public:
-    explicit VirtualLine(Gauge gauge) : gauge_(std::move(gauge)) {
-        table.SlaveAddress = 0x50;
-        table.Tank(1).Configured = 1;
-        table.Tank(1).ChannelAddress = 5;
-        poll.CycleState = kCycleRunning;
-        poll.PollChannel = -1;
-        poll.PollGroup = kGroupTankDone;
-    }
-
-    Traffic Fast() {
-        FastPoll fast;
-        FastPollRestart(fast, poll, 0);
-        for (MicroTime now = 0; !Done();) {
-            const LineWait w =
-                Step(now, [&] { return FastPollStep(fast, poll, table, port, log, now); });
-            now = std::min(w.Deadline,
-                           w.OnArrival && !due_.empty() ? due_.begin()->first : LineWait::kNever);
-        }
-        return Finish();
-    }
-
-    Traffic Tick() {
-        for (MicroTime now = 800 * kMs; !Done(); now += 800 * kMs) {
-            Step(now, [&] { return OprosModBus(poll, table, port, log), LineWait{}; });
-        }
-        return Finish();
-    }
-
+Traffic Drive(const Gauge& gauge, bool fast) {
+    Traffic t;
+    MemoryPane left, right;
+    OperationLog log(left, right);
+    FakePort port;
     TankTable table;
+    table.SlaveAddress = 0x50;
+    table.Tank(1).Configured = 1;
+    table.Tank(1).ChannelAddress = 5;
     PollState poll;
-
-  private:
-    bool Done() const { return poll.CycleState == kCycleFinished && poll.ReplyPending == 0; }
-
-    LineWait Step(MicroTime now, const std::function<LineWait()>& step) {
-        for (auto it = due_.begin(); it != due_.end() && it->first <= now; it = due_.erase(it)) {
+    poll.CycleState = kCycleRunning;
+    poll.PollChannel = -1;
+    poll.PollGroup = kGroupTankDone;
+    FastPoll scheduler;
+    FastPollRestart(scheduler, poll, 0);
+    std::multimap<MicroTime, Piece> due;
+    std::map<Bytes, int> sent;
+    for (MicroTime now = 0;
+         (poll.CycleState != kCycleFinished || poll.ReplyPending == 1) && now < 3'600'000 * kMs;) {
+        for (auto it = due.begin(); it != due.end() && it->first <= now; it = due.erase(it)) {
             it->second.lineError ? port.QueueLineError(it->second.bytes)
                                  : port.Arrive(it->second.bytes);
         }
         poll.RxCount = -2;  // no read gives it: a step that leaves it decided nothing
-        const LineWait wait = step();
+        LineWait w{false, now + 800 * kMs};
+        if (fast) {
+            w = FastPollStep(scheduler, poll, table, port, log, now);
+        } else if (now > 0) {
+            OprosModBus(poll, table, port, log);
+        }
         if (poll.RxCount != -2) {
-            run_.decided.emplace_back(now, poll.RxCount);
-            run_.frames.emplace_back(poll.RxFrame.begin(),
-                                     poll.RxFrame.begin() + std::max(poll.RxCount, 0));
+            t.decided.emplace_back(now, poll.RxCount);
+            t.frames.emplace_back(poll.RxFrame.begin(),
+                                  poll.RxFrame.begin() + std::max(poll.RxCount, 0));
         }
-        for (Bytes& w : port.TakeWrites()) {
-            MicroTime free = due_.empty() ? 0 : due_.rbegin()->first;
-            for (Piece& p : gauge_(w, ++sent_[w]))
-                due_.emplace(free = std::max(now + p.after, free), p);
-            run_.writes.push_back(w);
-            run_.sentAt.push_back(now);
+        for (Bytes& r : port.TakeWrites()) {
+            MicroTime free = due.empty() ? 0 : due.rbegin()->first;
+            for (Piece& p : gauge(r, ++sent[r]))
+                due.emplace(free = std::max(now + p.after, free), p);
+            t.writes.push_back(r);
+            t.sentAt.push_back(now);
         }
-        return wait;
+        now = std::min(w.Deadline,
+                       w.OnArrival && !due.empty() ? due.begin()->first : LineWait::kNever);
     }
-
-    Traffic Finish() {
-        run_.lines = left.Lines();
-        return run_;
-    }
-
-    Gauge gauge_;
-    MemoryPane left, right;
-    OperationLog log{left, right};
-    FakePort port;
-    std::multimap<MicroTime, Piece> due_;
-    std::map<Bytes, int> sent_;
-    Traffic run_;
-};
+    t.lines = left.Lines();
+    return t;
+}
 
 struct Case {
     const char* name;
@@ -147,132 +162,96 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) {
     *os << c.name;
 }
+const auto kName = [](const auto& info) { return std::string(info.param.name); };
 
 // ---- the same bytes give the same requests, decoder input and log as on the ticks ----
 
 class SameAsTick : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SameAsTick, RequestsDecoderInputAndLog) {
-    VirtualLine fastLine(GetParam().gauge), tickLine(GetParam().gauge);
-    const Traffic fast = fastLine.Fast(), tick = tickLine.Tick();
+    const Traffic fast = Drive(GetParam().gauge, true), tick = Drive(GetParam().gauge, false);
     ASSERT_FALSE(fast.frames.empty());
     EXPECT_EQ(fast.writes, tick.writes);
     ASSERT_EQ(fast.decided.size(), tick.decided.size());
-    for (size_t i = 0; i < fast.decided.size(); ++i) {
+    for (size_t i = 0; i < fast.decided.size(); ++i)
         EXPECT_EQ(fast.decided[i].second, tick.decided[i].second) << i;
-    }
     EXPECT_EQ(fast.frames, tick.frames);
     EXPECT_EQ(fast.lines, tick.lines);
-    EXPECT_EQ(fastLine.table.Tank(1).LinkState, tickLine.table.Tank(1).LinkState);
+}
+
+Bytes Short(Bytes g) {
+    g.pop_back();
+    return g;
+}
+Bytes Stray(Bytes g) {
+    g.push_back(0xFF);
+    return g;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Roads, SameAsTick,
-    ::testing::Values(Case{"GoodPacedReplies", [](const Bytes& r, int) { return Paced(Good(r)); }},
-                      Case{"ExceptionToMain",
-                           [](const Bytes& r, int) {
-                               return Paced(Is(r, 4, 3) ? WithCrc({0x50, 0x84, 2}) : Good(r));
-                           }},
-                      Case{"ShortTypeReplyTwice",
-                           [](const Bytes& r, int nth) {
-                               Bytes g = Good(r);
-                               if (Is(r, 4, 0) && nth <= 2) g.pop_back();
-                               return Paced(g);
-                           }},
-                      Case{"SplitMainRestAfterTheTimeout",
-                           [](const Bytes& r, int nth) {
-                               const Bytes g = Good(r);
-                               if (!Is(r, 4, 3) || nth > 1) return Paced(g);
-                               return Pieces{{20 * kMs, Bytes(g.begin(), g.begin() + 40)},
-                                             {1200 * kMs, Bytes(g.begin() + 40, g.end())}};
-                           }},
-                      Case{"StrayByteAfterAReply",
-                           [](const Bytes& r, int) {
-                               Bytes g = Good(r);
-                               if (Is(r, 4, 0)) g.push_back(0xFF);
-                               return At(20 * kMs, g);
-                           }},
-                      Case{"ZeroByteAnswered",
-                           [](const Bytes& r, int) {
-                               return r.size() == 1 ? At(5 * kMs, {0xFF}) : Paced(Good(r));
-                           }},
-                      Case{"SilentChannel", [](const Bytes&, int) { return Pieces{}; }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(
+        Case{"GoodPacedReplies", {}},
+        Case{"ExceptionToMain", {To::kMain, Fixed(Paced(kException))}},
+        Case{"ShortTypeReplyTwice", {To::kType, [](Bytes g) { return Paced(Short(g)); }, 2}},
+        Case{"SplitMainRestAfterTheTimeout", {To::kMain, Split(40, 1200 * kMs), 1}},
+        Case{"StrayByteAfterAReply", {To::kType, [](Bytes g) { return Whole(Stray(g)); }}},
+        Case{"SilentChannel", {To::kZero, nullptr, 0, [](const Bytes&) { return Pieces{}; }}}),
+    kName);
 
 // ---- when replies are decided and requests sent ----
 
 class FastTiming : public ::testing::TestWithParam<Case> {};
 
 TEST_P(FastTiming, DecidedAndSentWhenDue) {
-    const Traffic run = VirtualLine(GetParam().gauge).Fast();
+    const Traffic t = Drive(GetParam().gauge, true);
     const auto first = [](const auto& all, size_t n) {
         return std::vector(all.begin(), all.begin() + std::min(n, all.size()));
     };
-    EXPECT_EQ(first(run.sentAt, GetParam().sentAt.size()), GetParam().sentAt);
-    EXPECT_EQ(first(run.decided, GetParam().decided.size()), GetParam().decided);
+    EXPECT_EQ(first(t.sentAt, GetParam().sentAt.size()), GetParam().sentAt);
+    EXPECT_EQ(first(t.decided, GetParam().decided.size()), GetParam().decided);
 }
 
-// The zero byte at 0 is decided after the 20 ms pause and the select follows at once; answers
-// come 20 ms after their request; the timeout is 800 ms.
+// Answers come whole 20 ms after their request; the timeout is 800 ms, the pause 20 ms. The zero
+// byte at 0 is decided after the pause and the select follows at once.
+using Sent = std::vector<MicroTime>;
+using Decided = std::vector<std::pair<MicroTime, int>>;
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, FastTiming,
-    ::testing::Values(
-        Case{"CompleteReplyBeforeTheTimeout",
-             [](const Bytes& r, int) { return At(20 * kMs, Good(r)); },
-             {0, 20 * kMs, 60 * kMs, 100 * kMs},
-             {{20 * kMs, 0}, {40 * kMs, 8}, {80 * kMs, 11}}},
-        Case{"ShortReplyAtTheTimeout",
-             [](const Bytes& r, int) {
-                 Bytes g = Good(r);
-                 if (Is(r, 4, 0)) g.pop_back();
-                 return At(20 * kMs, g);
-             },
-             {0, 20 * kMs, 60 * kMs, 880 * kMs},
-             {{20 * kMs, 0}, {40 * kMs, 8}, {860 * kMs, 10}}},
-        Case{"SplitReplyWaitsForItsRest",
-             [](const Bytes& r, int) {
-                 const Bytes g = Good(r);
-                 if (!Is(r, 4, 0)) return At(20 * kMs, g);
-                 return Pieces{{20 * kMs, Bytes(g.begin(), g.begin() + 5)},
-                               {30 * kMs, Bytes(g.begin() + 5, g.end())}};
-             },
-             {0, 20 * kMs, 60 * kMs, 110 * kMs},
-             {{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 11}}},
-        Case{"ExceptionDecidedEarly",
-             [](const Bytes& r, int) {
-                 return Is(r, 4, 0) ? Paced(WithCrc({0x50, 0x84, 2})) : At(20 * kMs, Good(r));
-             },
-             {0, 20 * kMs, 60 * kMs},
-             {{20 * kMs, 0}, {40 * kMs, 8}, {80 * kMs + 5 * kChar, 5}}},
-        Case{"PauseRestartsOnBytesThatJoinTheNextReply",
-             [](const Bytes& r, int) {
-                 Pieces p = At(20 * kMs, Good(r));
-                 if (Is(r, 6, 0)) p.push_back({30 * kMs, {0xFF}});
-                 return p;
-             },
-             {0, 20 * kMs, 70 * kMs},
-             {{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 12}}},
-        Case{"PauseNeverBeyondTheTimeout",
-             [](const Bytes& r, int) {
-                 Pieces p = At(20 * kMs, Good(r));
-                 for (MicroTime t = 30 * kMs; Is(r, 6, 0) && t < 2000 * kMs; t += 10 * kMs)
-                     p.push_back({t, {0xFF}});
-                 return p;
-             },
-             {0, 20 * kMs, 840 * kMs},
-             {{20 * kMs, 0}, {40 * kMs, 8}}},
-        Case{"ZeroByteDecidedAfterThePauseOnWhatCame",
-             [](const Bytes& r, int) { return r.size() == 1 ? At(5 * kMs, {0xFF}) : Pieces{}; },
-             {0},
-             {{20 * kMs, 1}}},
-        Case{"LineErrorDecidedAtOnceThenAWholeTimeoutUnwatched",
-             [](const Bytes& r, int nth) {
-                 return Is(r, 6, 0) && nth == 1 ? Pieces{{5 * kMs, {0x50}, true}}
-                                                : At(20 * kMs, Good(r));
-             },
-             {0, 20 * kMs, 825 * kMs},
-             {{20 * kMs, 0}, {25 * kMs, -1}, {845 * kMs, 8}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(Case{"CompleteReplyBeforeTheTimeout",
+                           {To::kZero, nullptr, 0, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs, 100 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {80 * kMs, 11}}},
+                      Case{"ShortReplyAtTheTimeout",
+                           {To::kType, [](Bytes g) { return Whole(Short(g)); }, 1, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs, 880 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {860 * kMs, 10}}},
+                      Case{"SplitReplyWaitsForItsRest",
+                           {To::kType, Split(5, 30 * kMs), 1, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs, 110 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 11}}},
+                      Case{"ExceptionDecidedEarly",
+                           {To::kType, Fixed(Paced(kException)), 1, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {80 * kMs + 5 * kChar, 5}}},
+                      Case{"PauseRestartsOnBytesThatJoinTheNextReply",
+                           {To::kSelect, ThenStray(0), 1, Whole},
+                           Sent{0, 20 * kMs, 70 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 12}}},
+                      Case{"PauseNeverBeyondTheTimeout",
+                           {To::kSelect, ThenStray(2000 * kMs), 1, Whole},
+                           Sent{0, 20 * kMs, 840 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}}},
+                      Case{"ZeroByteDecidedAfterThePauseOnWhatCame",
+                           {To::kZero, Fixed(At(5 * kMs, {0xFF}))},
+                           Sent{0},
+                           Decided{{20 * kMs, 1}}},
+                      Case{"LineErrorDecidedAtOnceThenAWholeTimeoutUnwatched",
+                           {To::kSelect, Fixed({{5 * kMs, {0x50}, true}}), 1, Whole},
+                           Sent{0, 20 * kMs, 825 * kMs},
+                           Decided{{20 * kMs, 0}, {25 * kMs, -1}, {845 * kMs, 8}}}),
+    kName);
 
 }  // namespace
 }  // namespace conv::test
