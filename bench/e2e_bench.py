@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""End-to-end figures of the real converter (offscreen) on pseudo-terminals, with gauge-sim
-serving 16 level gauges on the MODBUS line and this script acting as the host:
+"""End-to-end figures of the real converter on pseudo-terminals (the window program offscreen, or
+modbusvelt-service: either reads the Nastroika.ini beside its copy), with gauge-sim serving 16
+level gauges on the MODBUS line and this script acting as the host:
 
   start-up   from starting the process to the first request on the MODBUS line (gauge-sim's
              first REQ line) and to the first answer on the host line (0x07 sent every 5 ms);

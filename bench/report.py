@@ -2,8 +2,9 @@
 """Writes the measured figures into docs/performance.md, between the markers
 <!-- figures:begin --> and <!-- figures:end -->; the text around them is kept as written.
 
-usage: report.py STEPS.json E2E.json DOC.md [MODES.json]
+usage: report.py STEPS.json E2E.json DOC.md [--service E2E_SERVICE.json] [--modes MODES.json]
 """
+import argparse
 import json
 import os
 import platform
@@ -18,6 +19,9 @@ CPU_TARGET = 1.0
 RSS_TARGET_MB = 40.0
 FAST_P99_TARGET_MS = 6.0
 FAST_CYCLE_TARGET_S = 45.0
+SERVICE_CPU_TARGET = 0.2
+SERVICE_RSS_TARGET_MB = 5.0
+STARTUP_SLACK_S = 0.1  # both wait two pacing ticks; the rest is the noise of a shared machine
 
 
 def machine():
@@ -114,16 +118,64 @@ def modes_section(m):
     return rows
 
 
+def e2e_lines(e2e):
+    lat, load = e2e["latency_ms"], e2e["load"]
+    return [
+        f"- Host reply latency over {lat['requests']} single-byte requests of mixed commands at "
+        f"random moments: p50 {lat['p50']:.2f} ms, p99 {lat['p99']:.2f} ms, max {lat['max']:.2f} "
+        f"ms, mean {lat['mean']:.2f} ms; unanswered {lat['unanswered']}. The service tick is "
+        f"{TICK_MS:.0f} ms, so a request waits on average half a tick.",
+        f"- Load window of {load['seconds']} s, {e2e['tanks']} level gauges polled, host at full "
+        f"rate ({load['host_requests_answered']} requests answered, {load['requests_per_s']}/s): "
+        f"CPU {load['cpu_s']} s = {load['cpu_percent_of_one_core']} % of one core; resident "
+        f"memory {load['rss_start_mb']} MB at the start of the window, {load['rss_end_mb']} MB at "
+        f"its end, peak {load['peak_rss_mb']} MB.",
+        f"- Start-up: first MODBUS request {e2e['startup_to_first_modbus_request_s']} s after the "
+        f"process started, first host answer after {e2e['startup_to_first_host_answer_s']} s; "
+        f"first poll cycle over all tanks done after {e2e['first_cycle_done_s']} s.",
+    ]
+
+
+def service_rows(service, e2e):
+    """Summary rows of modbusvelt-service against its own targets and the window's start-up."""
+    load, lat = service["load"], service["latency_ms"]
+    start, window_start = (service["startup_to_first_modbus_request_s"],
+                           e2e["startup_to_first_modbus_request_s"])
+    lat_ok = lat["p99"] <= TICK_MS + LATENCY_SLACK_MS and lat["unanswered"] == 0
+    return [
+        f"| Service: host reply latency p50 / p99 / max | {lat['p50']:.1f} / {lat['p99']:.1f} / "
+        f"{lat['max']:.1f} ms | p99 ≤ {TICK_MS:.0f} + {LATENCY_SLACK_MS:.0f} ms | {mark(lat_ok)} |",
+        f"| Service: CPU, {service['tanks']} tanks polled, host at full rate, log on | "
+        f"{load['cpu_percent_of_one_core']:.2f} % of one core | ≤ {SERVICE_CPU_TARGET} % | "
+        f"{mark(load['cpu_percent_of_one_core'] <= SERVICE_CPU_TARGET)} |",
+        f"| Service: peak resident memory (VmHWM) | {load['peak_rss_mb']:.1f} MB | "
+        f"≤ {SERVICE_RSS_TARGET_MB:.0f} MB | {mark(load['peak_rss_mb'] <= SERVICE_RSS_TARGET_MB)} |",
+        f"| Service: start-up to the first MODBUS request | {start} s | as the window program's "
+        f"({window_start} s, + {STARTUP_SLACK_S} s) | "
+        f"{mark(start is not None and start <= window_start + STARTUP_SLACK_S)} |",
+    ]
+
+
 def main():
-    steps_path, e2e_path, doc_path = sys.argv[1:4]
-    modes = None
-    if len(sys.argv) > 4:
-        with open(sys.argv[4]) as f:
-            modes = json.load(f)
+    ap = argparse.ArgumentParser()
+    ap.add_argument("steps")
+    ap.add_argument("e2e")
+    ap.add_argument("doc")
+    ap.add_argument("--service", help="e2e_bench.py's figures of modbusvelt-service")
+    ap.add_argument("--modes", help="modes_bench.py's figures of tick and fast mode")
+    args = ap.parse_args()
+    steps_path, doc_path = args.steps, args.doc
     with open(steps_path) as f:
         steps = json.load(f)
-    with open(e2e_path) as f:
+    with open(args.e2e) as f:
         e2e = json.load(f)
+    service = modes = None
+    if args.service:
+        with open(args.service) as f:
+            service = json.load(f)
+    if args.modes:
+        with open(args.modes) as f:
+            modes = json.load(f)
     rows, worst = steps_table(steps)
     lat = e2e["latency_ms"]
     load = e2e["load"]
@@ -151,6 +203,7 @@ def main():
         f"| Start-up to the first MODBUS request | {e2e['startup_to_first_modbus_request_s']} s | "
         "(two Timer3 ticks by design) | |",
         f"| Start-up to the first host answer | {e2e['startup_to_first_host_answer_s']} s | | |",
+        *(service_rows(service, e2e) if service else []),
         "",
         *(modes_section(modes) if modes else []),
         "### One step (Google Benchmark, log on)",
@@ -159,18 +212,9 @@ def main():
         "",
         "### End to end (real program, offscreen, pseudo-terminals)",
         "",
-        f"- Host reply latency over {lat['requests']} single-byte requests of mixed commands at "
-        f"random moments: p50 {lat['p50']:.2f} ms, p99 {lat['p99']:.2f} ms, max {lat['max']:.2f} "
-        f"ms, mean {lat['mean']:.2f} ms; unanswered {lat['unanswered']}. The service tick is "
-        f"{TICK_MS:.0f} ms, so a request waits on average half a tick.",
-        f"- Load window of {load['seconds']} s, {e2e['tanks']} level gauges polled, host at full "
-        f"rate ({load['host_requests_answered']} requests answered, {load['requests_per_s']}/s): "
-        f"CPU {load['cpu_s']} s = {load['cpu_percent_of_one_core']} % of one core; resident "
-        f"memory {load['rss_start_mb']} MB at the start of the window, {load['rss_end_mb']} MB at "
-        f"its end, peak {load['peak_rss_mb']} MB.",
-        f"- Start-up: first MODBUS request {e2e['startup_to_first_modbus_request_s']} s after the "
-        f"process started, first host answer after {e2e['startup_to_first_host_answer_s']} s; "
-        f"first poll cycle over all tanks done after {e2e['first_cycle_done_s']} s.",
+        *e2e_lines(e2e),
+        *(["", "### End to end: modbusvelt-service (same load, same pseudo-terminals)", "",
+           *e2e_lines(service)] if service else []),
         END,
     ]
     text = ""

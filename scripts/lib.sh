@@ -14,6 +14,7 @@ CONV_PACKAGES=(
   clang libclang-rt-14-dev libbenchmark-dev
   g++-mingw-w64-x86-64 wine64
   xvfb xauth libxcb1-dev
+  dpkg-dev lintian systemd desktop-file-utils
 )
 
 conv_install_packages() {

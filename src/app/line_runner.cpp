@@ -63,26 +63,13 @@ void LineRunner::Start(SerialPort& port, Step step) {
     port_ = &port;
     step_ = std::move(step);
     active_ = true;
-    const intptr_t handle = port.ArrivalHandle();
-    if (handle != -1) {
-#ifdef _WIN32
-        arrival_ = std::make_unique<QWinEventNotifier>(reinterpret_cast<HANDLE>(handle));
-        connect(arrival_.get(), &QWinEventNotifier::activated, this, [this] {
-            port_->RearmArrival();
-            Run();
-        });
-#else
-        arrival_ =
-            std::make_unique<QSocketNotifier>(static_cast<qintptr>(handle), QSocketNotifier::Read);
-        connect(arrival_.get(), &QSocketNotifier::activated, this, &LineRunner::Run);
-#endif
-    }
+    Watch(port.ArrivalHandle());
     Run();
 }
 
 void LineRunner::Stop() {
     active_ = false;
-    arrival_.reset();
+    Watch(-1);
     Wait({});
     step_ = nullptr;
     port_ = nullptr;
@@ -95,7 +82,30 @@ void LineRunner::Poke() {
 void LineRunner::Run() {
     if (!active_) return;
     const MicroTime now = MonotonicMicros();
-    Wait(OnPort(step_(now), *port_, now));
+    const LineWait wait = step_(now);
+    Watch(port_->ArrivalHandle());
+    Wait(OnPort(wait, *port_, now));
+}
+
+void LineRunner::Watch(intptr_t handle) {
+    if (handle == handle_) return;
+    if (arrival_) {
+        arrival_->setEnabled(false);
+        arrival_->deleteLater();
+        arrival_ = nullptr;
+    }
+    handle_ = handle;
+    if (handle == -1) return;
+#ifdef _WIN32
+    arrival_ = new QWinEventNotifier(reinterpret_cast<HANDLE>(handle), this);
+    connect(arrival_, &QWinEventNotifier::activated, this, [this] {
+        port_->RearmArrival();
+        Run();
+    });
+#else
+    arrival_ = new QSocketNotifier(static_cast<qintptr>(handle), QSocketNotifier::Read, this);
+    connect(arrival_, &QSocketNotifier::activated, this, &LineRunner::Run);
+#endif
 }
 
 void LineRunner::Wait(const LineWait& wait) {

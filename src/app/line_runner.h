@@ -1,5 +1,6 @@
 // Drives a fast line's scheduler (core/line_modes.h) from the Qt event loop: a notifier on the
-// port's arrival handle and one deadline timer, both set from what each step returns. On Linux
+// port's arrival handle and one deadline timer, both set from what each step returns. The handle
+// is looked at after every step, since a step may close a lost port or open it again. On Linux
 // the deadline is a timerfd, since the host side's 4.375 ms burst gap wants better than Qt's
 // millisecond timers; elsewhere a precise QTimer.
 #pragma once
@@ -39,15 +40,18 @@ class LineRunner : public QObject {
 
   private:
     void Run();
+    void Watch(intptr_t handle);
     void Wait(const LineWait& wait);
 
     SerialPort* port_ = nullptr;
     Step step_;
     bool active_ = false;
+    intptr_t handle_ = -1;
+    // A child of the runner; let go with deleteLater, as a step may run from its own signal.
 #ifdef _WIN32
-    std::unique_ptr<QWinEventNotifier> arrival_;
+    QWinEventNotifier* arrival_ = nullptr;
 #else
-    std::unique_ptr<QSocketNotifier> arrival_;
+    QSocketNotifier* arrival_ = nullptr;
 #endif
 #ifdef __linux__
     int timerFd_ = -1;

@@ -6,7 +6,7 @@
 #include "app/program_windows.h"
 #include "app/qt_message_boxes.h"
 #include "core/operator_boxes.h"
-#include "settings/settings_file.h"
+#include "settings/settings_dir.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     conv::AppServices services;
     services.boxes = &boxes;
     services.dialogs = &dialogs;
-    services.settingsDir = conv::ExecutableDir();
+    services.settingsDir = conv::SettingsDir();
 
     try {
         conv::Windows windows(services);

@@ -57,6 +57,10 @@ TF_ModbusVelt::TF_ModbusVelt(AppServices& services, QWidget* parent)
     connect(&Timer2, &QTimer::timeout, this, &TF_ModbusVelt::Timer2Timer);
     connect(&Timer3, &QTimer::timeout, this, &TF_ModbusVelt::Timer3Timer);
     Timer3.start();
+    ModbusReopen.setSingleShot(true);
+    VeltReopen.setSingleShot(true);
+    connect(&ModbusReopen, &QTimer::timeout, this, [this] { TendPort(Side::kModbus); });
+    connect(&VeltReopen, &QTimer::timeout, this, [this] { TendPort(Side::kVelt); });
 }
 
 TF_ModbusVelt::~TF_ModbusVelt() {
@@ -205,30 +209,31 @@ void TF_ModbusVelt::OpenPortsInUse() {
             sPanel5->repaint();
         };
     }
-    if (c.State.ModbusPortExists == 1) {
-        PrepareModbusLine(c);
-        OpenModbusPort(*c.ModbusPort, c.State.ModbusPortName, *services_.boxes);
-        if (c.State.ModbusFast == 1) {
-            RestartModbusLine(c, MonotonicMicros());
-            ModbusRunner.Start(*c.ModbusPort,
-                               [this](MicroTime now) { return ModbusFastTimer(now); });
-        } else if (!Timer1.isActive()) {
-            Timer1.start();
+    for (Side side : {Side::kModbus, Side::kVelt}) {
+        if (!c.InUse(side)) continue;
+        StartLine(c, side, *services_.boxes);
+        const bool modbus = side == Side::kModbus;
+        if (IsFast(c, side)) {
+            RestartLine(c, side, MonotonicMicros());
+            (modbus ? ModbusRunner : VeltRunner).Start(c.Port(side), [this, modbus](MicroTime now) {
+                return modbus ? ModbusFastTimer(now) : VeltFastTimer(now);
+            });
+        } else if (QTimer& tick = modbus ? Timer1 : Timer2; !tick.isActive()) {
+            tick.start();
         }
-        c.Log.LogModbus("MODBUS - " + c.State.ModbusPortName);
-        c.Log.LogModbus(kModbusLine.logLine);
     }
-    if (c.State.VeltPortExists == 1) {
-        PrepareVeltLine(c);
-        OpenVeltPort(*c.VeltPort, c.State.VeltPortName, *services_.boxes);
-        if (c.State.VeltFast == 1) {
-            RestartVeltLine(c, MonotonicMicros());
-            VeltRunner.Start(*c.VeltPort, [this](MicroTime now) { return VeltFastTimer(now); });
-        } else if (!Timer2.isActive()) {
-            Timer2.start();
-        }
-        c.Log.LogVelt("VELT - " + c.State.VeltPortName);
-        c.Log.LogVelt(kVeltLine.logLine);
+}
+
+// After each step on a side's port and at each attempt to open it again: a port whose device has
+// gone is closed and tried again until it opens.
+void TF_ModbusVelt::TendPort(Side side) {
+    QTimer& reopen = side == Side::kModbus ? ModbusReopen : VeltReopen;
+    const SteadyTime now = std::chrono::steady_clock::now();
+    const std::optional<SteadyTime> next = TendLine(*conv_, side, now);
+    if (!next) {
+        reopen.stop();
+    } else if (!reopen.isActive()) {
+        reopen.start(std::chrono::ceil<std::chrono::milliseconds>(*next - now));
     }
 }
 
@@ -256,6 +261,10 @@ void TF_ModbusVelt::SpeedButton7Click() {
 void TF_ModbusVelt::N2Click() {
     StopLines();
     if (dialogs_.ustCom) services_.dialogs->Run(*dialogs_.ustCom);
+    // The ports are closed and opened afresh below: a lost port is no longer waited for.
+    for (Side side : {Side::kModbus, Side::kVelt}) ForgetLoss(*conv_, side);
+    ModbusReopen.stop();
+    VeltReopen.stop();
     conv_->ModbusPort->Close();
     conv_->VeltPort->Close();
     OpenPortsInUse();
@@ -289,6 +298,7 @@ void TF_ModbusVelt::Timer1Timer() {
     Timer1Busy = 1;
     Converter& c = *conv_;
     OprosModBus(c.Poll, c.Table, *c.ModbusPort, c.Log);
+    TendPort(Side::kModbus);
     Timer1Busy = 0;
 }
 
@@ -297,6 +307,7 @@ void TF_ModbusVelt::Timer2Timer() {
     Timer2Busy = 1;
     Converter& c = *conv_;
     OprosVelt(c.Host, c.Table, *c.VeltPort, c.Log);
+    TendPort(Side::kVelt);
     Timer2Busy = 0;
 }
 
@@ -314,7 +325,7 @@ void TF_ModbusVelt::Timer3Timer() {
 LineWait TF_ModbusVelt::ModbusFastTimer(MicroTime now) {
     if (Timer1Busy == 1) return {false, now + 1000};
     Timer1Busy = 1;
-    const LineWait wait = ModbusFastStep(*conv_, now);
+    const LineWait wait = FastLineStep(*conv_, Side::kModbus, now);
     Timer1Busy = 0;
     return wait;
 }
@@ -322,7 +333,7 @@ LineWait TF_ModbusVelt::ModbusFastTimer(MicroTime now) {
 LineWait TF_ModbusVelt::VeltFastTimer(MicroTime now) {
     if (Timer2Busy == 1) return {false, now + 1000};
     Timer2Busy = 1;
-    const LineWait wait = VeltFastStep(*conv_, now);
+    const LineWait wait = FastLineStep(*conv_, Side::kVelt, now);
     Timer2Busy = 0;
     return wait;
 }

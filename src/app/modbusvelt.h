@@ -11,6 +11,7 @@
 #include "app/app_services.h"
 #include "app/line_runner.h"
 #include "core/converter.h"
+#include "core/operator_boxes.h"
 
 class QAction;
 class QToolButton;
@@ -27,7 +28,6 @@ class TF_Parol;
 class TF_Dostup;
 class TF_ParOperatora;
 
-inline constexpr const char* kMainCaption = "Конвертор Modbus Torvik+ -> Velt. Версия 00.08";
 inline constexpr const char* kLogFlagSet = "Флаг ведения протокола установлен";
 inline constexpr const char* kLogFlagCleared = "Флаг ведения протокола снят";
 inline constexpr const char* kModbusCaption = "Опрос по протоколу МОDBUS";
@@ -65,7 +65,8 @@ class TF_ModbusVelt : public QMainWindow {
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
-    // The fast-mode counterparts of Timer1Timer and Timer2Timer, run by the line runners.
+    // The fast-mode counterparts of Timer1Timer and Timer2Timer, run by the line runners; they
+    // tend their ports too (core/line_modes.h), so ModbusReopen and VeltReopen serve tick lines.
     LineWait ModbusFastTimer(MicroTime now);
     LineWait VeltFastTimer(MicroTime now);
     // Close guard: true lets the close go ahead.
@@ -84,6 +85,9 @@ class TF_ModbusVelt : public QMainWindow {
     // Drive a side in fast mode instead of Timer1 or Timer2.
     LineRunner ModbusRunner;
     LineRunner VeltRunner;
+    // Single-shot: the next attempt to open a side's port whose device has gone.
+    QTimer ModbusReopen;
+    QTimer VeltReopen;
     QAction* E1 = nullptr;
     QAction* N2 = nullptr;
     QAction* N4 = nullptr;
@@ -108,6 +112,7 @@ class TF_ModbusVelt : public QMainWindow {
     void OpenPortsInUse();
     void StopLines();
     void ShowLineModes();
+    void TendPort(Side side);
     void ShowLogFlag();
     void SetLogFlag(int value);
     SettingsFile& Settings();

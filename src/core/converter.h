@@ -1,10 +1,12 @@
 // Everything the converter holds for the whole run, in one place: the tank table, the program-wide
-// values, the log, the two serial lines and the state of both protocol sides. The Qt shell owns
-// the one instance; tests build their own around fake ports and memory panes.
+// values, the log, the two serial lines and the state of both protocol sides. Each program (the
+// window, the service) owns one instance; tests build their own around fake ports and memory
+// panes.
 #pragma once
 
 #include <memory>
 
+#include "core/line_recovery.h"
 #include "core/program_state.h"
 #include "host/fast_host.h"
 #include "host/host_link.h"
@@ -33,6 +35,21 @@ struct Converter {
     // The schedulers of the sides that run in fast mode.
     FastPoll FastModbus;
     FastHost FastVelt;
+    LineRecovery ModbusRecovery;
+    LineRecovery VeltRecovery;
+
+    // The parts of one side, for what both sides do alike.
+    SerialPort& Port(Side s) { return s == Side::kModbus ? *ModbusPort : *VeltPort; }
+    const std::string& PortName(Side s) const {
+        return s == Side::kModbus ? State.ModbusPortName : State.VeltPortName;
+    }
+    bool InUse(Side s) const {
+        return (s == Side::kModbus ? State.ModbusPortExists : State.VeltPortExists) == 1;
+    }
+    static const LineSettings& Settings(Side s) {
+        return s == Side::kModbus ? kModbusLine : kVeltLine;
+    }
+    LineRecovery& Recovery(Side s) { return s == Side::kModbus ? ModbusRecovery : VeltRecovery; }
 };
 
 }  // namespace conv

@@ -1,32 +1,46 @@
 #include "core/line_modes.h"
 
+#include <algorithm>
+
 #include "core/converter.h"
 
 namespace conv {
 
-void PrepareModbusLine(Converter& c) {
-    c.ModbusPort->SetArrivalNotification(c.State.ModbusFast == 1);
-    c.FastModbus.Timing = FastPollTiming::FromMs(c.State.ModbusTimeoutMs, c.State.ModbusPauseMs);
+bool IsFast(const Converter& c, Side side) {
+    return (side == Side::kModbus ? c.State.ModbusFast : c.State.VeltFast) == 1;
 }
 
-void PrepareVeltLine(Converter& c) {
-    c.VeltPort->SetArrivalNotification(c.State.VeltFast == 1);
+void PrepareLine(Converter& c, Side side) {
+    c.Port(side).SetArrivalNotification(IsFast(c, side));
+    if (side == Side::kModbus) {
+        c.FastModbus.Timing =
+            FastPollTiming::FromMs(c.State.ModbusTimeoutMs, c.State.ModbusPauseMs);
+    }
 }
 
-void RestartModbusLine(Converter& c, MicroTime now) {
-    FastPollRestart(c.FastModbus, c.Poll, now);
+void RestartLine(Converter& c, Side side, MicroTime now) {
+    if (side == Side::kModbus) {
+        FastPollRestart(c.FastModbus, c.Poll, now);
+    } else {
+        FastHostRestart(c.FastVelt);
+    }
 }
 
-void RestartVeltLine(Converter& c, MicroTime /*now*/) {
-    FastHostRestart(c.FastVelt);
-}
-
-LineWait ModbusFastStep(Converter& c, MicroTime now) {
-    return FastPollStep(c.FastModbus, c.Poll, c.Table, *c.ModbusPort, c.Log, now);
-}
-
-LineWait VeltFastStep(Converter& c, MicroTime now) {
-    return FastHostStep(c.FastVelt, c.Host, c.Table, *c.VeltPort, c.Log, now);
+LineWait FastLineStep(Converter& c, Side side, MicroTime now) {
+    const SteadyTime at = AsSteady(now);
+    if (c.Recovery(side).Lost) {
+        TendLine(c, side, at);
+        if (!c.Recovery(side).Lost) RestartLine(c, side, now);
+    }
+    LineWait wait = side == Side::kModbus
+                        ? FastPollStep(c.FastModbus, c.Poll, c.Table, *c.ModbusPort, c.Log, now)
+                        : FastHostStep(c.FastVelt, c.Host, c.Table, *c.VeltPort, c.Log, now);
+    if (const std::optional<SteadyTime> reopen = TendLine(c, side, at)) {
+        // Nothing arrives on a closed port; its next attempt to open is one more deadline.
+        wait.OnArrival = false;
+        wait.Deadline = std::min(wait.Deadline, AsMicros(*reopen));
+    }
+    return wait;
 }
 
 std::string ModbusModeText(const ProgramState& s) {

@@ -4,11 +4,13 @@
 
 #include <string>
 
+#include "core/line_recovery.h"
 #include "serial/serial_port.h"
 
 namespace conv {
 
 class MessageBoxes;
+struct Converter;
 
 // Caption of the open-failure box: a space on each side.
 inline constexpr const char* kPortErrorCaption = " OUT ";
@@ -22,5 +24,10 @@ inline bool OpenModbusPort(SerialPort& port, const std::string& name, MessageBox
 inline bool OpenVeltPort(SerialPort& port, const std::string& name, MessageBoxes& boxes) {
     return OpenLine(port, name, kVeltLine, boxes);
 }
+
+// A side in use as the start-up (and a reconfiguration) brings it up: opens its port for the
+// side's mode (core/line_modes.h), with the side's box when that fails, and logs the port's name
+// ("MODBUS - Com5") and its line settings. A fast side's scheduler is then restarted by its loop.
+void StartLine(Converter& c, Side side, MessageBoxes& boxes);
 
 }  // namespace conv

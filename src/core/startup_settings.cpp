@@ -9,14 +9,8 @@
 #include "settings/settings_file.h"
 
 namespace conv {
-namespace {
 
-// Tanks and the slave address: one block, ended by the first value that is not a number.
-void LoadTanks(SettingsFile& file, FileState state, TankTable& table) {
-    // The first start creates the file; one that is there but unreadable is never written over.
-    if (state == FileState::kMissing && !file.WriteString(ini::kTanks, "1", "0")) return;
-    // A file that cannot be read gives the defaults, as an empty one does.
-    const IniDocument doc = file.Document().value_or(IniDocument());
+void ReadSlaveAndTanks(const IniDocument& doc, TankTable& table) {
     int value = 0;
     if (!ParseWholeNumber(doc.Get(ini::kSlave, ini::kSlaveAddress).value_or(ini::kSlaveDefault),
                           value)) {
@@ -26,7 +20,23 @@ void LoadTanks(SettingsFile& file, FileState state, TankTable& table) {
     ReadTankList(doc, table);
 }
 
-}  // namespace
+void ReadLogFlag(const SettingsFile& file, OperationLog& log) {
+    int logFlag = 0;
+    if (ParseWholeNumber(file.ReadString(ini::kFlag, ini::kLog, ini::kLogDefault), logFlag)) {
+        log.LogEnabled = logFlag;
+    }
+}
+
+void ReadPorts(SettingsFile& file, ProgramState& s, MessageBoxes& boxes) {
+    s.ModbusPortName = file.ReadString(ini::kModbus, ini::kPortName, ini::kModbusPortDefault);
+    s.ModbusPortExists = ReadPortExists(file, ini::kModbus, boxes);
+    s.VeltPortName = file.ReadString(ini::kVelt, ini::kPortName, ini::kVeltPortDefault);
+    s.VeltPortExists = ReadPortExists(file, ini::kVelt, boxes);
+    s.ModbusFast = ReadRangedKey(file, ini::kFastPoll, boxes);
+    s.ModbusTimeoutMs = ReadRangedKey(file, ini::kReplyTimeout, boxes);
+    s.ModbusPauseMs = ReadRangedKey(file, ini::kQuietPause, boxes);
+    s.VeltFast = ReadRangedKey(file, ini::kFastReply, boxes);
+}
 
 int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes& boxes) {
     const std::string text = file.ReadString(section, ini::kPortExists, ini::kPortExistsDefault);
@@ -64,22 +74,14 @@ void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxe
                                    "изменён."),
                    kAppTitle);
     }
-    LoadTanks(file, state, conv.Table);
-
-    int logFlag = 0;
-    if (ParseWholeNumber(file.ReadString(ini::kFlag, ini::kLog, ini::kLogDefault), logFlag)) {
-        conv.Log.LogEnabled = logFlag;
+    // The first start creates the file, and a refused creation ends the block of the tanks and
+    // the slave address; a file that is there but unreadable is never written over, and gives
+    // the defaults, as an empty one does.
+    if (state != FileState::kMissing || file.WriteString(ini::kTanks, "1", "0")) {
+        ReadSlaveAndTanks(file.Document().value_or(IniDocument()), conv.Table);
     }
-
-    ProgramState& s = conv.State;
-    s.ModbusPortName = file.ReadString(ini::kModbus, ini::kPortName, ini::kModbusPortDefault);
-    s.ModbusPortExists = ReadPortExists(file, ini::kModbus, boxes);
-    s.VeltPortName = file.ReadString(ini::kVelt, ini::kPortName, ini::kVeltPortDefault);
-    s.VeltPortExists = ReadPortExists(file, ini::kVelt, boxes);
-    s.ModbusFast = ReadRangedKey(file, ini::kFastPoll, boxes);
-    s.ModbusTimeoutMs = ReadRangedKey(file, ini::kReplyTimeout, boxes);
-    s.ModbusPauseMs = ReadRangedKey(file, ini::kQuietPause, boxes);
-    s.VeltFast = ReadRangedKey(file, ini::kFastReply, boxes);
+    ReadLogFlag(file, conv.Log);
+    ReadPorts(file, conv.State, boxes);
 }
 
 }  // namespace conv

@@ -10,7 +10,11 @@ namespace conv {
 
 class SettingsFile;
 class MessageBoxes;
+class IniDocument;
+class OperationLog;
 struct Converter;
+struct ProgramState;
+struct TankTable;
 
 // Steps of the start-up that read the file, in their order. A value that is not a whole number
 // ends the block it stands in, silently, as it always has; a bad "Существует" value is reported
@@ -26,5 +30,14 @@ int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes&
 // A key of a known range: its default when absent; when not a whole number in the range, its
 // default, reported by a box that names the section, the key, the value and what applies.
 int ReadRangedKey(SettingsFile& file, const ini::RangedKey& key, MessageBoxes& boxes);
+
+// The pieces of that reading, for a program that reads the file again while it runs.
+// The slave address and the tank list: one block, ended silently by the first value that is not a
+// whole number (the values before it are taken, those after it stay as they were).
+void ReadSlaveAndTanks(const IniDocument& doc, TankTable& table);
+// "Флаг" / "Протокол": a value that is not a whole number leaves the flag as it was.
+void ReadLogFlag(const SettingsFile& file, OperationLog& log);
+// What the port dialog sets: both sides' port names, "Существует" values and modes.
+void ReadPorts(SettingsFile& file, ProgramState& s, MessageBoxes& boxes);
 
 }  // namespace conv

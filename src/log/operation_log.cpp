@@ -15,7 +15,10 @@ std::string FormatDump(const uint8_t* data, int length) {
 }
 
 void OperationLog::Add(LogPane& pane, const std::string& text) {
-    if (LogEnabled == 0) return;
+    if (LogEnabled != 0) Put(pane, text);
+}
+
+void OperationLog::Put(LogPane& pane, const std::string& text) {
     // The pane starts over rather than scrolling: an operator reads it as "the recent traffic".
     if (pane.LineCount() >= kMaxPaneLines) pane.Clear();
     pane.AppendLine(text);

@@ -49,8 +49,14 @@ class OperationLog {
     void DumpModbus(const uint8_t* data, int length) { Add(modbus_, FormatDump(data, length)); }
     void DumpVelt(const uint8_t* data, int length) { Add(velt_, FormatDump(data, length)); }
 
+    // A line about the serial line itself (its device gone, back again), shown whatever the log
+    // flag: it is rare, and an unattended converter must leave a trace of it.
+    void NoticeModbus(const std::string& text) { Put(modbus_, text); }
+    void NoticeVelt(const std::string& text) { Put(velt_, text); }
+
   private:
     void Add(LogPane& pane, const std::string& text);
+    static void Put(LogPane& pane, const std::string& text);
     LogPane& modbus_;
     LogPane& velt_;
 };

@@ -84,6 +84,7 @@ class PosixSerialPort final : public SerialPort {
         while (done < count) {
             const ssize_t n = write(fd_, data + done, static_cast<size_t>(count - done));
             if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) gone_ = true;
             if (n <= 0) break;  // a full queue or a gone device: the callers do not retry
             done += static_cast<int>(n);
         }
@@ -95,12 +96,12 @@ class PosixSerialPort final : public SerialPort {
         const LineErrorCounters before = counters_;
         const LineErrorCounters now = ReadCounters();
         int waiting = 0;
-        if (ioctl(fd_, FIONREAD, &waiting) != 0) return -1;  // the device has gone
+        if (ioctl(fd_, FIONREAD, &waiting) != 0) return Gone();  // a hung-up tty refuses it
         if (waiting == 0) {
             // A pseudo-terminal whose other side closed, or an unplugged adapter, reads nothing
             // forever; report it as a line error rather than as an idle line.
             pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return -1;
+            if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return Gone();
             return ReadResultFromCounters(before, now, 0);
         }
         const int want = waiting < capacity ? waiting : capacity;
@@ -108,7 +109,7 @@ class PosixSerialPort final : public SerialPort {
         while (got < want) {
             const ssize_t n = read(fd_, buffer + got, static_cast<size_t>(want - got));
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != EAGAIN) return -1;
+            if (n < 0 && errno != EAGAIN) return Gone();
             if (n <= 0) break;
             got += static_cast<int>(n);
         }
@@ -120,15 +121,24 @@ class PosixSerialPort final : public SerialPort {
         ioctl(fd_, TIOCNXCL);
         close(fd_);  // releases the advisory lock
         fd_ = -1;
+        gone_ = false;
     }
 
     bool IsOpen() const override { return fd_ >= 0; }
+    bool DeviceGone() const override { return gone_; }
 
     // The descriptor is non-blocking and can always be polled; nothing changes at open.
     void SetArrivalNotification(bool on) override { notify_ = on; }
     intptr_t ArrivalHandle() const override { return notify_ ? fd_ : -1; }
 
   private:
+    // The read result of a device that is no longer there: a line error to the protocol side,
+    // and a loss to whoever tends the port.
+    int Gone() {
+        gone_ = true;
+        return -1;
+    }
+
     static bool Program(int fd, int baud, int dataBits, int stopCode, int parityCode) {
         termios tio{};
         if (tcgetattr(fd, &tio) != 0) return false;
@@ -198,6 +208,7 @@ class PosixSerialPort final : public SerialPort {
 
     int fd_ = -1;
     bool notify_ = false;
+    bool gone_ = false;
     bool haveCounters_ = false;
     LineErrorCounters counters_{};
 };

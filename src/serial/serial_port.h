@@ -53,6 +53,10 @@ class SerialPort {
     // byte (Windows; nothing to do on POSIX). Bytes that came before it are there for the read;
     // bytes that come after it signal the handle again.
     virtual void RearmArrival() {}
+    // true when the last read or write found the device itself gone (an unplugged USB adapter,
+    // a pseudo-terminal whose far end closed), as opposed to a line error on a line that is
+    // still there. Cleared by Open and Close.
+    virtual bool DeviceGone() const { return false; }
 };
 
 // The platform's serial line (termios on POSIX, the comm API on Windows).

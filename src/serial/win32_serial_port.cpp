@@ -93,13 +93,17 @@ class Win32SerialPort final : public SerialPort {
             DWORD written = 0;
             const BOOL done =
                 WriteFile(handle_, data, static_cast<DWORD>(count), &written, &overlapped_);
+            if (!done && GetLastError() != ERROR_IO_PENDING) gone_ = true;
             return static_cast<int>(Finish(handle_, overlapped_, done, written));
         }
         DWORD written = 0;
         // The handle is synchronous, so the call returns with the block handed over; the record
         // only carries the completion event.
         if (!WriteFile(handle_, data, static_cast<DWORD>(count), &written, &overlapped_)) {
+            // A synchronous write fails only when the device no longer takes any: an unplugged
+            // adapter answers every comm call with an error from then on.
             written = 0;
+            gone_ = true;
         }
         if (overlapped_.hEvent) WaitForSingleObject(overlapped_.hEvent, kWriteWaitMs);
         return static_cast<int>(written);
@@ -109,7 +113,7 @@ class Win32SerialPort final : public SerialPort {
         if (!handle_) return 0;
         DWORD errors = 0;
         COMSTAT stat{};
-        if (!ClearCommError(handle_, &errors, &stat)) return -1;  // the device has gone
+        if (!ClearCommError(handle_, &errors, &stat)) return Gone();
         DWORD got = 0;
         if (stat.cbInQue > 0 && capacity > 0) {
             // Never more than the buffer holds; the rest stays queued for the next tick.
@@ -119,13 +123,13 @@ class Win32SerialPort final : public SerialPort {
                 // The bytes are there, so the read completes at once even when it is reported
                 // pending.
                 const BOOL done = ReadFile(handle_, buffer, want, &got, &overlapped_);
-                if (!done && GetLastError() != ERROR_IO_PENDING) return -1;
+                if (!done && GetLastError() != ERROR_IO_PENDING) return Gone();
                 got = Finish(handle_, overlapped_, done, got);
                 return ReadResultFromErrorFlags(errors, static_cast<int>(got));
             }
             const bool ok = ReadFile(handle_, buffer, want, &got, &overlapped_);
             if (overlapped_.hEvent) ResetEvent(overlapped_.hEvent);
-            if (!ok) return -1;
+            if (!ok) return Gone();
         }
         return ReadResultFromErrorFlags(errors, static_cast<int>(got));
     }
@@ -149,9 +153,11 @@ class Win32SerialPort final : public SerialPort {
         if (overlapped_.hEvent) CloseHandle(overlapped_.hEvent);
         overlapped_ = OVERLAPPED{};
         handle_ = nullptr;
+        gone_ = false;
     }
 
     bool IsOpen() const override { return handle_ != nullptr; }
+    bool DeviceGone() const override { return gone_; }
 
     void SetArrivalNotification(bool on) override { notify_ = on; }
 
@@ -232,6 +238,13 @@ class Win32SerialPort final : public SerialPort {
         ResetEvent(waitEvent_);
     }
 
+    // The comm calls fail on a handle whose device has gone: a line error to the protocol side,
+    // and a loss to whoever tends the port.
+    int Gone() {
+        gone_ = true;
+        return -1;
+    }
+
     HANDLE handle_ = nullptr;
     OVERLAPPED overlapped_{};
     bool notify_ = false;
@@ -241,6 +254,7 @@ class Win32SerialPort final : public SerialPort {
     DWORD waitMask_ = 0;
     bool waitPending_ = false;
     bool waitFailed_ = false;
+    bool gone_ = false;
 };
 
 }  // namespace

@@ -1,126 +1,57 @@
 // The host step against any table the MODBUS side could have filled (any bytes in any register
 // image, any type, error code and link state) and any traffic on the host line. Every tick's
 // answer is checked against the reply shapes the host reads, written down here independently of
-// the reply routines: one write per tick that brought bytes, a lone status byte that the command
-// may give, or an accepted reply of its command's length whose XOR checksum is right.
+// the reply routines: one write per tick that brought bytes, 0xC0 for several bytes in one tick,
+// 0xFE before the first cycle, a lone status byte that the command may give, or an accepted reply
+// of its command's length whose XOR checksum is right; 0xFF for a channel without a tank; the
+// fixed identity and link replies; the selections the commands make.
 //
 // Input: flags (FirstCycleDone, GaugeLinkOk), a tank count, per tank its configuration, status
 // and (when its fill flag is set) the raw bytes of all its register images; then one control byte
 // per tick: c & 3 = 0 nothing arrives, 1 line error, 2 one byte, 3 a burst of 2..9 bytes.
-#include <array>
-#include <optional>
+#include <algorithm>
+#include <string_view>
 
 #include "fuzz_support.h"
 #include "host/host_link.h"
 #include "log/operation_log.h"
 #include "store/tank_table.h"
-#include "support/fake_port.h"
 
 namespace conv::fuzz {
 namespace {
 
+using namespace std::string_view_literals;
 using test::Bytes;
 
-constexpr int kTickLimit = 512;
+// Lengths of the replies with status 0x00: of the 2.x requests 0xD0..0xDF by their low digit, of
+// the 1.4 requests by their high digit; 0 where there is none.
+constexpr uint8_t kLength2x[16] = {0, 0, 6, 20, 56, 56, 56, 56, 20, 0, 0, 56, 10, 18, 20, 56};
+constexpr uint8_t kLength14[16] = {0, 0, 5, 6, 2, 5, 2, 0, 5, 0, 0, 5, 0, 0, 0, 0};
 
-// What an accepted reply to a command looks like, as the host reads it.
+// What the host accepts as the answer to a command: a reply of `length` starting with 0x00 (with
+// an XOR checksum when longer than two bytes), or one of the lone status bytes in `singles`.
 struct Shape {
-    size_t length;        // of the reply with status 0x00; 0 = the command has none
-    bool checksum;        // last byte = XOR of the ones before
-    const char* singles;  // one-byte answers the command may give
-    size_t singleCount;
+    size_t length;
+    std::string_view singles;
 };
 
-constexpr Shape Make(size_t length, const char* singles, size_t count) {
-    return {length, length > 2, singles, count};
-}
-
 Shape ShapeOf(uint8_t cmd) {
-    static constexpr char kData2x[] = "\xFF\x04\x0C";
-    static constexpr char kData14[] = "\xFF\x04\x06";
-    static constexpr char kGauge[] = "\x04";
-    static constexpr char kOk[] = "\x00";
-    static constexpr char kNotServed[] = "\x0C";
-    static constexpr char kRejected[] = "\xC0";
     const int high = cmd >> 4;
-    switch (high) {
-        case 0xA:
-        case 0xC:
-            return Make(0, kOk, 1);
-        case 0x2:
-        case 0x5:
-        case 0x8:
-        case 0xB:
-            return Make(5, kData14, 3);
-        case 0x3:
-            return Make(6, kData14, 3);
-        case 0x4:
-        case 0x6:
-            return Make(2, kData14, 3);
-        case 0xD:
-            switch (cmd & 0x0F) {
-                case 0x2:
-                    return Make(6, kData2x, 3);
-                case 0xC:
-                    return Make(10, kData2x, 3);
-                case 0x3:
-                case 0x8:
-                case 0xE:
-                    return Make(20, kData2x, 3);
-                case 0x4:
-                case 0x5:
-                case 0x6:
-                case 0x7:
-                case 0xB:
-                case 0xF:
-                    return Make(56, kData2x, 3);
-                case 0xD:
-                    return Make(18, kData2x, 0);
-                default:
-                    return Make(0, kNotServed, 1);
-            }
-        default:
-            break;
-    }
-    switch (cmd) {
-        case 0x07:
-            return Make(5, kOk, 0);
-        case 0x10:
-        case 0x14:
-            return Make(2, kGauge, 1);
-        case 0x11:
-            return Make(18, kOk, 0);
-        default:
-            return Make(0, kRejected, 1);
-    }
+    const int low = cmd & 0x0F;
+    if (high == 0xA || high == 0xC) return {0, "\x00"sv};
+    if (kLength14[high] != 0) return {kLength14[high], "\xFF\x04\x06"sv};
+    if (high == 0xD && kLength2x[low] == 0) return {0, "\x0C"sv};
+    if (high == 0xD) return {kLength2x[low], low == 0xD ? ""sv : "\xFF\x04\x0C"sv};
+    if (cmd == 0x07 || cmd == 0x11) return {cmd == 0x07 ? 5u : 18u, ""sv};
+    if (cmd == 0x10 || cmd == 0x14) return {2, "\x04"sv};
+    return {0, "\xC0"sv};
 }
 
-// The channel address a data command asks about, if it asks about one.
-std::optional<int> AskedChannel(uint8_t cmd, int selected) {
-    switch (cmd >> 4) {
-        case 0x2:
-        case 0x3:
-        case 0x4:
-        case 0x5:
-        case 0x6:
-        case 0x8:
-        case 0xB:
-            return cmd & 0x0F;
-        case 0xD: {
-            const int sub = cmd & 0x0F;
-            const bool lookup = sub >= 2 && sub <= 0xF && sub != 9 && sub != 0xA && sub != 0xD;
-            return lookup ? std::optional<int>(selected) : std::nullopt;
-        }
-        default:
-            return std::nullopt;
-    }
-}
-
-bool AnyTankOn(const TankTable& t, int channel) {
-    for (const TankEntry& e : t.Tanks) {
-        if (e.Configured == 1 && e.ChannelAddress == channel) return true;
-    }
-    return false;
+// The channel address a data command asks about; -1 when it asks about none.
+int AskedChannel(uint8_t cmd, int selected) {
+    const int high = cmd >> 4;
+    if (kLength14[high] != 0) return cmd & 0x0F;
+    return high == 0xD && kLength2x[cmd & 0x0F] != 0 && cmd != 0xDD ? selected : -1;
 }
 
 void CheckReply(uint8_t cmd, const Bytes& reply, const TankTable& table, int selectedBefore) {
@@ -131,32 +62,26 @@ void CheckReply(uint8_t cmd, const Bytes& reply, const TankTable& table, int sel
     }
     const Shape shape = ShapeOf(cmd);
     if (reply.size() == 1) {
-        bool allowed = false;
-        for (size_t i = 0; i < shape.singleCount; ++i) {
-            allowed = allowed || reply[0] == static_cast<uint8_t>(shape.singles[i]);
-        }
-        FUZZ_CHECK(allowed);
+        FUZZ_CHECK(shape.singles.find(static_cast<char>(reply[0])) != std::string_view::npos);
     } else {
         FUZZ_CHECK(reply[0] == 0x00);
         FUZZ_CHECK(reply.size() == shape.length);
-        if (shape.checksum) {
-            uint8_t x = 0;
-            for (size_t i = 0; i + 1 < reply.size(); ++i) x ^= reply[i];
-            FUZZ_CHECK(reply.back() == x);
-        }
+        uint8_t x = 0;
+        for (size_t i = 0; i + 1 < reply.size(); ++i) x ^= reply[i];
+        FUZZ_CHECK(shape.length <= 2 || reply.back() == x);
     }
-    if (const auto ch = AskedChannel(cmd, selectedBefore); ch && !AnyTankOn(table, *ch)) {
-        FUZZ_CHECK(reply == Bytes{0xFF});
-    }
-    if (cmd == 0x10)
-        FUZZ_CHECK(table.GaugeLinkOk == 1 ? reply == Bytes({0x00, 0x55}) : reply == Bytes{0x04});
+    const int ch = AskedChannel(cmd, selectedBefore);
+    const bool tankOnIt = std::any_of(table.Tanks.begin(), table.Tanks.end(), [&](auto& e) {
+        return e.Configured == 1 && e.ChannelAddress == ch;
+    });
+    if (ch >= 0 && !tankOnIt) FUZZ_CHECK(reply == Bytes{0xFF});
+    if (cmd == 0x10) FUZZ_CHECK(reply == (table.GaugeLinkOk == 1 ? Bytes{0, 0x55} : Bytes{0x04}));
     if (cmd == 0x07) FUZZ_CHECK(reply == Bytes({0x00, 0x0A, 0x06, 0x3C, 0x30}));
 }
 
-template <class Image>
-void Fill(Image& image, ByteReader& in) {
-    const Bytes wire = in.Bytes(Image::kBytes);
-    image.StoreWire(Image::kFirstReg, wire.data(), Image::kCount);
+template <class... Image>
+void Fill(ByteReader& in, Image&... images) {
+    (images.StoreWire(Image::kFirstReg, in.Bytes(Image::kBytes).data(), Image::kCount), ...);
 }
 
 void FillTable(TankTable& t, ByteReader& in) {
@@ -173,14 +98,7 @@ void FillTable(TankTable& t, ByteReader& in) {
         e.LinkState = (status >> 2) % 3;
         e.GaugeErrorCode = kErrors[(status >> 4) & 7];
         if (status & 0x80) {
-            Fill(e.Type, in);
-            Fill(e.Main, in);
-            Fill(e.Temp, in);
-            Fill(e.TempCoords, in);
-            Fill(e.Density, in);
-            Fill(e.Probe, in);
-            Fill(e.Pressure, in);
-            Fill(e.Gas, in);
+            Fill(in, e.Type, e.Main, e.Temp, e.TempCoords, e.Density, e.Probe, e.Pressure, e.Gas);
         }
         // The type is what most replies turn on: make 0, 1 and 2 common.
         const uint8_t typeBytes[2] = {static_cast<uint8_t>(in.Byte() % 4), e.Type.LowByte(0)};
@@ -188,11 +106,7 @@ void FillTable(TankTable& t, ByteReader& in) {
     }
 }
 
-struct World {
-    MemoryPane left;
-    MemoryPane right;
-    OperationLog log{left, right};
-    test::FakePort port;
+struct World : Bench {
     TankTable table;
     HostLink link;
 };
@@ -204,32 +118,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace conv;
     using namespace conv::fuzz;
     ByteReader in(data, size);
-    static World* w = new World;  // the table is large: one allocation for the whole run
-    w->left = MemoryPane();
-    w->right = MemoryPane();
-    w->port = test::FakePort();
+    static World* w = new World;
+    w->Reset();
     w->table = TankTable{};
     w->link = HostLink{};
-    w->log.LogEnabled = 1;
     FillTable(w->table, in);
 
-    for (int tick = 0; tick < kTickLimit && !in.Empty(); ++tick) {
+    for (int tick = 0; tick < 512 && !in.Empty(); ++tick) {
         const uint8_t c = in.Byte();
-        Bytes chunk;
-        switch (c & 3) {
-            case 0:
-                w->port.QueueSilence();
-                break;
-            case 1:
-                w->port.QueueLineError();
-                break;
-            case 2:
-                chunk = in.Bytes(1);
-                break;
-            case 3:
-                chunk = in.Bytes(2 + (c >> 2) % 8);
-                break;
-        }
+        const Bytes chunk = (c & 3) == 2   ? in.Bytes(1)
+                            : (c & 3) == 3 ? in.Bytes(2 + (c >> 2) % 8)
+                                           : Bytes{};
+        if ((c & 3) == 1) w->port.QueueLineError();
+        if ((c & 3) == 0) w->port.QueueSilence();
         if (!chunk.empty()) w->port.QueueRead(chunk);
         const int selected = w->link.SelectedChannel;
 
@@ -238,20 +139,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto writes = w->port.TakeWrites();
         FUZZ_CHECK(w->link.SelectedChannel >= 0 && w->link.SelectedChannel <= 15);
         FUZZ_CHECK(w->link.SelectedGroup >= 0 && w->link.SelectedGroup <= 15);
-        if (chunk.empty()) {
-            FUZZ_CHECK(writes.empty());
-            continue;
-        }
-        FUZZ_CHECK(writes.size() == 1);
-        if (chunk.size() > 1) {
-            FUZZ_CHECK(writes[0] == Bytes{0xC0});
+        FUZZ_CHECK(writes.size() == (chunk.empty() ? 0u : 1u));
+        if (chunk.size() != 1) {
+            FUZZ_CHECK(chunk.empty() || writes[0] == Bytes{0xC0});
             continue;
         }
         CheckReply(chunk[0], writes[0], w->table, selected);
         const int high = chunk[0] >> 4;
-        if (w->table.FirstCycleDone == 1 &&
-            (high == 0xC || high == 0x2 || high == 0x3 || high == 0x4 || high == 0x5 ||
-             high == 0x6 || high == 0x8 || high == 0xB)) {
+        if (w->table.FirstCycleDone == 1 && (high == 0xC || kLength14[high] != 0)) {
             FUZZ_CHECK(w->link.SelectedChannel == (chunk[0] & 0x0F));
         }
         if (w->table.FirstCycleDone == 1 && high == 0xA) {

@@ -7,8 +7,6 @@
 // written, then the file's bytes.
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -30,15 +28,15 @@ namespace conv::fuzz {
 namespace {
 
 using Name = std::pair<std::string, std::string>;  // section, key
+using Values = std::map<Name, std::optional<std::string>>;
 
-class RecordingBoxes : public MessageBoxes {
-  public:
-    void Show(const std::string& text, const std::string&) override { shown.push_back(text); }
-    bool AskOkCancel(const std::string& text, const std::string&) override {
-        shown.push_back(text);
+struct CountingBoxes : MessageBoxes {
+    void Show(const std::string&, const std::string&) override { ++shown; }
+    bool AskOkCancel(const std::string&, const std::string&) override {
+        ++shown;
         return false;
     }
-    std::vector<std::string> shown;
+    int shown = 0;
 };
 
 std::string ReadFile(const std::string& path) {
@@ -46,18 +44,10 @@ std::string ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
 std::string Trim(const std::string& s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\0'; };
-    size_t b = 0;
-    size_t e = s.size();
-    while (b < e && blank(s[b])) ++b;
-    while (e > b && blank(s[e - 1])) --e;
-    return s.substr(b, e - b);
+    const size_t b = s.find_first_not_of(std::string(" \t\r\0", 4));
+    const size_t e = s.find_last_not_of(std::string(" \t\r\0", 4));
+    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
 // Every (section, key) that a line of the document could name. The document's own Get decides
@@ -68,26 +58,21 @@ std::set<Name> Names(const IniDocument& doc) {
     bool inSection = false;
     for (const std::string& raw : doc.Lines()) {
         const std::string line = Trim(raw);
-        if (!line.empty() && line[0] == '[') {
-            const size_t close = line.find(']');
-            if (close != std::string::npos) {
-                section = Trim(line.substr(1, close - 1));
-                inSection = true;
-            }
-            continue;
-        }
+        const size_t close = line.find(']');
         const size_t eq = line.find('=');
-        if (!inSection || line.empty() || line[0] == ';' || eq == std::string::npos) continue;
-        names.insert({section, Trim(line.substr(0, eq))});
+        if (!line.empty() && line[0] == '[') {
+            if (close != std::string::npos) section = Trim(line.substr(1, close - 1));
+            inSection = inSection || close != std::string::npos;
+        } else if (inSection && !line.empty() && line[0] != ';' && eq != std::string::npos) {
+            names.insert({section, Trim(line.substr(0, eq))});
+        }
     }
     return names;
 }
 
-using Values = std::map<Name, std::optional<std::string>>;
-
-Values Read(const IniDocument& doc, const std::set<Name>& names) {
+Values Read(const IniDocument& doc) {
     Values v;
-    for (const Name& n : names) v[n] = doc.Get(n.first, n.second);
+    for (const Name& n : Names(doc)) v[n] = doc.Get(n.first, n.second);
     return v;
 }
 
@@ -98,75 +83,59 @@ bool SameEntry(const Name& a, const Name& b) {
     return probe.Get(b.first, b.second) == std::optional<std::string>("probe");
 }
 
-// The program's own entries, and any name the file itself brings.
-std::vector<Name> Candidates(const IniDocument& doc) {
-    std::vector<Name> c = {
-        {ini::kTanks, "1"},
-        {ini::kTanks, "64"},
-        {ini::kSlave, ini::kSlaveAddress},
-        {ini::kFlag, ini::kLog},
-        {ini::kModbus, ini::kPortName},
-        {ini::kModbus, ini::kPortExists},
-        {ini::kVelt, ini::kPortName},
-        {ini::kVelt, ini::kPortExists},
-        {ini::kPassword, ini::kAccessCode},
-        {ini::kPassword, ini::kOperatorPassword},
-        {"резервуар", "7"},
-        {"new section", "key"},
-    };
+// The program's own entries, and any name the file brings that a dialog could produce.
+Name Pick(const IniDocument& doc, uint8_t choice) {
+    std::vector<Name> c = {{ini::kTanks, "1"},
+                           {ini::kTanks, "64"},
+                           {ini::kSlave, ini::kSlaveAddress},
+                           {ini::kFlag, ini::kLog},
+                           {ini::kModbus, ini::kPortName},
+                           {ini::kModbus, ini::kPortExists},
+                           {ini::kVelt, ini::kPortName},
+                           {ini::kVelt, ini::kPortExists},
+                           {ini::kPassword, ini::kAccessCode},
+                           {ini::kPassword, ini::kOperatorPassword},
+                           {"резервуар", "7"},
+                           {"new section", "key"}};
     for (const Name& n : Names(doc)) {
-        // Names a dialog could never produce (blank, or with line breaks) are not written.
-        if (n.first.empty() || n.second.empty() ||
-            n.first.find_first_of("\r\n]") != std::string::npos ||
-            n.second.find_first_of("\r\n=") != std::string::npos) {
-            continue;
+        if (!n.first.empty() && !n.second.empty() &&
+            n.first.find_first_of("\r\n]") == std::string::npos &&
+            n.second.find_first_of("\r\n=") == std::string::npos) {
+            c.push_back(n);
         }
-        c.push_back(n);
     }
-    return c;
+    return c[choice % c.size()];
 }
 
-// After an operation on `target`: entries other than the target read as before.
-void CheckOthersKept(const Values& before, IniEncoding encodingBefore, const IniDocument& after,
-                     const Name& target) {
-    // The file's encoding is decided from all its bytes, on purpose: read line by line, a
-    // genuine Windows-1251 line can pass for UTF-8 (the password "Её1" is C5 B8 31, valid UTF-8
-    // for "Ÿ1"). So in a file that mixes the two, removing the last line that is not UTF-8 makes
-    // the rest read as UTF-8, which is what its author wrote; that one change is allowed here.
-    if (after.Encoding() != encodingBefore) return;
-    std::set<Name> names;
+// After an operation on `target`, the entries other than the target read as before, and the file
+// reads the same once written again (its bytes may settle over a rewrite or two: a line that ends
+// in several carriage returns loses one per rewrite, which no reader sees).
+IniDocument CheckAfter(const Values& before, IniEncoding encodingBefore, const std::string& bytes,
+                       const Name& target) {
+    const IniDocument after = IniDocument::Parse(bytes);
+    const IniDocument again = IniDocument::Parse(after.Serialize());
+    FUZZ_CHECK(Names(again) == Names(after));
+    for (const Name& n : Names(after)) {
+        FUZZ_CHECK(again.Get(n.first, n.second) == after.Get(n.first, n.second));
+    }
+    // The file's encoding is decided from all its bytes, on purpose: read line by line, a genuine
+    // Windows-1251 line can pass for UTF-8 (the password "Её1" is C5 B8 31, valid UTF-8 for
+    // "Ÿ1"). So in a file that mixes the two, removing the last line that is not UTF-8 makes the
+    // rest read as UTF-8, which is what its author wrote; that one change is allowed here.
+    if (after.Encoding() != encodingBefore) return after;
+    std::set<Name> names = Names(after);
     for (const auto& [n, v] : before) names.insert(n);
-    for (const Name& n : Names(after)) names.insert(n);
     for (const Name& n : names) {
-        if (SameEntry(n, target)) continue;
         const auto it = before.find(n);
-        const std::optional<std::string> old = it == before.end() ? std::nullopt : it->second;
-        const std::optional<std::string> now = after.Get(n.first, n.second);
-        if (now != old) {
-            std::fprintf(stderr, "[%s] %s: \"%s\" became \"%s\" (operation on [%s] %s)\n",
-                         n.first.c_str(), n.second.c_str(), old.value_or("<absent>").c_str(),
-                         now.value_or("<absent>").c_str(), target.first.c_str(),
-                         target.second.c_str());
-        }
-        FUZZ_CHECK(now == old);
+        const auto old = it == before.end() ? std::nullopt : it->second;
+        if (!SameEntry(n, target)) FUZZ_CHECK(after.Get(n.first, n.second) == old);
     }
-}
-
-// What was written reads the same once written again: rewriting the file never drifts a value.
-// (The bytes themselves may settle over a rewrite or two: a line that ends in several carriage
-// returns loses one per rewrite, which no reader sees.)
-void CheckRewriteStable(const std::string& bytes) {
-    const IniDocument doc = IniDocument::Parse(bytes);
-    const IniDocument again = IniDocument::Parse(doc.Serialize());
-    const std::set<Name> names = Names(doc);
-    FUZZ_CHECK(Names(again) == names);
-    for (const Name& n : names)
-        FUZZ_CHECK(again.Get(n.first, n.second) == doc.Get(n.first, n.second));
+    return after;
 }
 
 std::string Folder() {
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string dir = std::string(base) + "/conv-fuzz-ini-XXXXXX";
+    std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/conv-fuzz-ini-XXXXXX"
+                                                    : "/tmp/conv-fuzz-ini-XXXXXX";
     if (!mkdtemp(dir.data())) std::abort();
     return dir + "/";
 }
@@ -183,49 +152,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t deleteChoice = in.Byte();
     std::string value = "v";
     for (int i = 0; i < 4; ++i) value += static_cast<char>('0' + in.Byte() % 10);
-    const size_t header = size - in.Left();
-    WriteFile(path, data + header, size - header);
-    const std::string original = ReadFile(path);
+    const std::string original(reinterpret_cast<const char*>(data) + in.Used(), size - in.Used());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << original;
 
     // The start-up reads; it writes only when the file is missing, and here it is not.
-    MemoryPane left;
-    MemoryPane right;
+    MemoryPane left, right;
     Converter conv(left, right, std::make_unique<test::FakePort>(),
                    std::make_unique<test::FakePort>());
-    RecordingBoxes boxes;
+    CountingBoxes boxes;
     SettingsFile file(path);
     LoadStartupSettings(file, conv, boxes);
     FUZZ_CHECK(ReadFile(path) == original);
-    FUZZ_CHECK(boxes.shown.size() <= 2);
+    FUZZ_CHECK(boxes.shown <= 2);
     for (const TankEntry& t : conv.Table.Tanks) FUZZ_CHECK(t.Configured == 0 || t.Configured == 1);
 
     // A write, as a dialog's Save does.
     const IniDocument before = IniDocument::Parse(original);
-    auto candidates = Candidates(before);
-    const Name target = candidates[writeChoice % candidates.size()];
-    const Values beforeValues = Read(before, Names(before));
+    const Name target = Pick(before, writeChoice);
     FUZZ_CHECK(file.WriteString(target.first, target.second, value));
     const std::string written = ReadFile(path);
-    const IniDocument afterWrite = IniDocument::Parse(written);
+    const IniDocument afterWrite = CheckAfter(Read(before), before.Encoding(), written, target);
     if (afterWrite.Encoding() == before.Encoding()) {
         FUZZ_CHECK(file.ReadString(target.first, target.second, "absent") == value);
     } else {
         // The write took away the last line that was not UTF-8, so the file now reads as UTF-8
-        // and the name, read the old way, is another name now (see CheckOthersKept); the value
-        // must still be in the file.
+        // and the name, read the old way, is another name now; the value must still be there.
         FUZZ_CHECK(written.find("=" + value) != std::string::npos);
     }
-    CheckOthersKept(beforeValues, before.Encoding(), afterWrite, target);
-    CheckRewriteStable(written);
 
     // A delete, as the channel setup's Save does before it writes the table anew.
-    candidates = Candidates(afterWrite);
-    const Name gone = candidates[deleteChoice % candidates.size()];
-    const Values writeValues = Read(afterWrite, Names(afterWrite));
+    const Name gone = Pick(afterWrite, deleteChoice);
     FUZZ_CHECK(file.DeleteKey(gone.first, gone.second));
-    const std::string deleted = ReadFile(path);
-    const IniDocument afterDelete = IniDocument::Parse(deleted);
-    CheckOthersKept(writeValues, afterWrite.Encoding(), afterDelete, gone);
-    CheckRewriteStable(deleted);
+    CheckAfter(Read(afterWrite), afterWrite.Encoding(), ReadFile(path), gone);
     return 0;
 }

@@ -1,63 +1,88 @@
-// What a dialog test stands on: a converter on fake ports and memory panes, recorded message
-// boxes, scripted modal showings, a settings folder of its own and a port probe that answers
-// from a table.
+// What every GUI test stands on: the program's seven windows on fake serial ports, in a settings
+// folder of their own, every message box recorded and answered from a script, every modal showing
+// scripted, and a port probe that answers from a table.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
-#include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "app/app_services.h"
-#include "core/converter.h"
+#include "app/program_windows.h"
 #include "settings/settings_file.h"
+#include "settings/text_codec.h"
 #include "support/fake_port.h"
 #include "support/scripted_ui.h"
 
 namespace conv::test {
 
 struct DialogEnv {
-    DialogEnv() : conv(left, right, std::make_unique<FakePort>(), std::make_unique<FakePort>()) {
-        services.boxes = &boxes;
-        services.dialogs = &dialogs;
-        services.settingsDir = dir.path().toStdString() + "/";
-        services.makePort = [] { return std::make_unique<FakePort>(); };
-        // A port answers from `ports`: 0 = can be opened, anything else = busy or missing;
-        // names not in the table are missing.
-        services.probePort = [this](const std::string& name) {
-            ++probes;
-            const auto it = ports.find(name);
-            return it == ports.end() ? 1 : it->second;
-        };
-    }
+    DialogEnv() : windows(Start()), conv(windows->Conv()) {}
 
-    FakePort& ModbusPort() { return static_cast<FakePort&>(*conv.ModbusPort); }
-    FakePort& VeltPort() { return static_cast<FakePort&>(*conv.VeltPort); }
-
+    TF_ModbusVelt& Main() { return *windows->F_ModbusVelt; }
     std::string IniPath() const { return services.SettingsPath(); }
-    SettingsFile Ini() const { return SettingsFile(IniPath()); }
-    std::string Read(const std::string& section, const std::string& key) const {
-        return Ini().ReadString(section, key, "<absent>");
+    // The file as an operator's editor leaves it: Windows-1251 (the text given in UTF-8).
+    void WriteFile(const std::string& utf8) {
+        std::ofstream(IniPath(), std::ios::binary) << Utf8ToCp1251(utf8);
     }
-    void Write(const std::string& section, const std::string& key, const std::string& value) {
-        SettingsFile f(IniPath());
-        if (!f.WriteString(section, key, value)) throw std::runtime_error(f.LastError());
+    std::string FileBytes() const {
+        std::ifstream in(IniPath(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::string Read(const std::string& section, const std::string& key) const {
+        return SettingsFile(IniPath()).ReadString(section, key, "<absent>");
+    }
+    // The tanks polled and those in the file, as "tank:channel" in ascending tank number.
+    QString Polled() const {
+        QStringList s;
+        for (int n = 1; n <= kTankCount; ++n) {
+            const TankEntry& t = conv.Table.Tank(n);
+            if (t.Configured == 1) s << QString("%1:%2").arg(n).arg(t.ChannelAddress);
+        }
+        return s.join(' ');
+    }
+    QString FileTanks() const {
+        QStringList s;
+        for (int n = 1; n <= kTankCount; ++n) {
+            const std::string v = Read("Резервуар", std::to_string(n));
+            if (v != "<absent>") s << QString("%1:%2").arg(n).arg(QString::fromStdString(v));
+        }
+        return s.join(' ');
     }
     // Locks the file the way an operator's read-only attribute does.
     void MakeReadOnly() { chmod(IniPath().c_str(), 0444); }
 
     QTemporaryDir dir;
-    MemoryPane left;
-    MemoryPane right;
-    Converter conv;
     RecordingBoxes boxes;
     ScriptedDialogs dialogs;
     AppServices services;
-    std::map<std::string, int> ports;
-    int probes = 0;
+    std::vector<FakePort*> ports;     // as the main window made them: MODBUS, then VELT
+    std::map<std::string, int> free;  // what the probe answers: 0 = can be opened; absent = 1
+    std::unique_ptr<Windows> windows;
+    Converter& conv;
+
+  private:
+    std::unique_ptr<Windows> Start() {
+        services.boxes = &boxes;
+        services.dialogs = &dialogs;
+        services.settingsDir = dir.path().toStdString() + "/";
+        services.makePort = [this] {
+            auto p = std::make_unique<FakePort>();
+            ports.push_back(p.get());
+            return p;
+        };
+        services.probePort = [this](const std::string& name) {
+            const auto it = free.find(name);
+            return it == free.end() ? 1 : it->second;
+        };
+        return std::make_unique<Windows>(services);
+    }
 };
 
 }  // namespace conv::test

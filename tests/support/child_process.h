@@ -1,5 +1,5 @@
 // A simulator run as a child process for the end-to-end tests: started with its arguments, its
-// first output line ("PTY <path>") read, its output kept, and killed when the test ends.
+// first output line ("PTY <path>") read, and ended with the test.
 #pragma once
 
 #include <QProcess>
@@ -27,16 +27,11 @@ class Simulator {
         const QString line = QString::fromUtf8(proc_.readLine()).trimmed();
         return line.startsWith(QLatin1String("PTY ")) ? line.mid(4) : QString();
     }
+    // Its output after the first line, and its input.
     QProcess& Process() { return proc_; }
-    // Everything it printed after the first line.
-    QString Output() {
-        out_ += QString::fromUtf8(proc_.readAll());
-        return out_;
-    }
 
   private:
     QProcess proc_;
-    QString out_;
 };
 
 }  // namespace conv::test

@@ -3,27 +3,32 @@
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 namespace conv::test {
 
+int FakePort::Write(const uint8_t* data, int count) {
+    if (!open_) return 0;
+    writes.emplace_back(data, data + count);
+    return count;
+}
+
 int FakePort::ReadAvailable(uint8_t* buffer, int capacity) {
     if (!open_) return 0;
-    Outcome outcome = Outcome::kBytes;
+    bool lineError = false;
     if (!reads_.empty()) {
-        outcome = reads_.front().outcome;
+        lineError = reads_.front().lineError;
         Arrive(reads_.front().bytes);
         reads_.pop_front();
     }
     const size_t n = std::min(waiting_.size(), static_cast<size_t>(std::max(capacity, 0)));
     std::copy_n(waiting_.begin(), n, buffer);
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<long>(n));
-    return outcome == Outcome::kLineError ? -1 : static_cast<int>(n);
+    return lineError ? -1 : static_cast<int>(n);
 }
 
 std::vector<Bytes> FakePort::TakeWrites() {
-    std::vector<Bytes> w;
-    w.swap(writes);
-    return w;
+    return std::exchange(writes, {});
 }
 
 Bytes Hex(const std::string& text) {
@@ -37,9 +42,8 @@ Bytes Hex(const std::string& text) {
 std::string ToHex(const Bytes& bytes) {
     std::string s;
     char buf[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
-        if (i) s += ' ';
+    for (uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, s.empty() ? "%02X" : " %02X", b);
         s += buf;
     }
     return s;

@@ -1,6 +1,6 @@
 // A serial port for tests. Like a real one it has a receive queue: bytes that arrive wait there
-// until a read takes them, a read takes every waiting byte up to the reader's capacity, and
-// whatever the reader had no room for stays queued for the next read. Every write is recorded.
+// until a read takes them, a read takes every waiting byte up to the reader's room, and whatever
+// did not fit stays for the next read. Every write is recorded.
 #pragma once
 
 #include <cstdint>
@@ -19,26 +19,21 @@ class FakePort : public SerialPort {
     // These bytes reach the receive queue now, ahead of anything queued for later reads.
     void Arrive(const Bytes& bytes) { waiting_.insert(waiting_.end(), bytes.begin(), bytes.end()); }
     // The next read finds these bytes arrived just before it (after whatever already waits).
-    void QueueRead(Bytes bytes) { reads_.push_back({Outcome::kBytes, std::move(bytes)}); }
+    void QueueRead(Bytes bytes) { reads_.push_back({false, std::move(bytes)}); }
     // Nothing arrives before the next read; it still takes what already waits.
-    void QueueSilence() { reads_.push_back({Outcome::kBytes, {}}); }
+    void QueueSilence() { QueueRead({}); }
     // The next read reports a line error (-1); it takes these bytes and what waits all the same.
-    void QueueLineError(Bytes bytes = {}) {
-        reads_.push_back({Outcome::kLineError, std::move(bytes)});
-    }
+    void QueueLineError(Bytes bytes = {}) { reads_.push_back({true, std::move(bytes)}); }
     // Bytes in the receive queue that no read has taken yet.
     size_t Waiting() const { return waiting_.size(); }
 
-    bool Open(const std::string& name, int, int, int, int, int, int) override {
+    bool Open(const std::string& name, int rxQueue, int txQueue, int baud, int dataBits,
+              int stopCode, int parityCode) override {
         openedName = name;
-        open_ = !failOpen;
-        return open_;
+        openedWith = {rxQueue, txQueue, baud, dataBits, stopCode, parityCode};
+        return open_ = !failOpen;
     }
-    int Write(const uint8_t* data, int count) override {
-        if (!open_) return 0;
-        writes.emplace_back(data, data + count);
-        return count;
-    }
+    int Write(const uint8_t* data, int count) override;
     int ReadAvailable(uint8_t* buffer, int capacity) override;
     void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
@@ -48,12 +43,12 @@ class FakePort : public SerialPort {
 
     bool failOpen = false;
     std::string openedName;
+    std::vector<int> openedWith;  // the settings of the last Open, in its order
     std::vector<Bytes> writes;
 
   private:
-    enum class Outcome { kBytes, kLineError };
     struct Read {
-        Outcome outcome;
+        bool lineError;
         Bytes bytes;
     };
     std::deque<Read> reads_;
@@ -61,7 +56,7 @@ class FakePort : public SerialPort {
     bool open_ = true;  // tests drive the steps without the open dance
 };
 
-// "50 03 00 0A" -> bytes, for readable expectations.
+// "50 03 00 0A" -> bytes, for readable expectations, and back.
 Bytes Hex(const std::string& text);
 std::string ToHex(const Bytes& bytes);
 

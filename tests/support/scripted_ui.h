@@ -2,6 +2,7 @@
 // script, every modal showing runs a scripted action instead of a nested event loop.
 #pragma once
 
+#include <QDialog>
 #include <deque>
 #include <functional>
 #include <string>
@@ -18,15 +19,14 @@ struct Box {
 };
 
 class RecordingBoxes : public MessageBoxes {
-public:
+  public:
     void Show(const std::string& text, const std::string& caption) override {
         shown.push_back({text, caption, false});
     }
     bool AskOkCancel(const std::string& text, const std::string& caption) override {
         shown.push_back({text, caption, true});
-        if (answers.empty()) return false;
-        const bool ok = answers.front();
-        answers.pop_front();
+        const bool ok = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.pop_front();
         return ok;
     }
     std::vector<std::string> Texts() const {
@@ -42,9 +42,19 @@ public:
 // Runs each modal showing as: the dialog's show (so its FormShow runs), then the next scripted
 // action for that dialog (or none), then, if the action left it open, a close as by its close box.
 class ScriptedDialogs : public DialogRunner {
-public:
+  public:
     using Action = std::function<void(QDialog&)>;
-    void Run(QDialog& dialog) override;
+    void Run(QDialog& dialog) override {
+        shownDialogs.push_back(&dialog);
+        dialog.setModal(true);
+        dialog.show();
+        if (!actions.empty()) {
+            const Action a = std::move(actions.front());
+            actions.pop_front();
+            if (a) a(dialog);
+        }
+        if (dialog.isVisible()) dialog.close();
+    }
     void Then(Action a) { actions.push_back(std::move(a)); }
 
     std::deque<Action> actions;

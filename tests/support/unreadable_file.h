@@ -45,17 +45,11 @@ inline std::vector<UnreadableWay> UnreadableWays() {
 // Puts the unreadable thing at `path`, where nothing is yet.
 inline void MakeUnreadable(const std::string& path, Unreadable kind) {
     namespace fs = std::filesystem;
-    switch (kind) {
-        case Unreadable::kFolder:
-            fs::create_directory(path);
-            break;
-        case Unreadable::kLinkLoop:
-            fs::create_symlink(fs::path(path).filename(), path);
-            break;
-        case Unreadable::kNoPermission:
-            std::ofstream(path, std::ios::binary) << "[Пароль]\r\nоператора=4321\r\n";
-            chmod(path.c_str(), 0);
-            break;
+    if (kind == Unreadable::kFolder) fs::create_directory(path);
+    if (kind == Unreadable::kLinkLoop) fs::create_symlink(fs::path(path).filename(), path);
+    if (kind == Unreadable::kNoPermission) {
+        std::ofstream(path, std::ios::binary) << "[Пароль]\r\nоператора=4321\r\n";
+        chmod(path.c_str(), 0);
     }
 }
 
@@ -72,17 +66,12 @@ inline std::string DescribeOnDisk(const std::string& path) {
     std::error_code ec;
     const fs::file_status st = fs::symlink_status(path, ec);
     if (fs::is_symlink(st)) return "link to " + fs::read_symlink(path, ec).string();
-    if (fs::is_directory(st)) {
-        return "folder of " +
-               std::to_string(
-                   std::distance(fs::directory_iterator(path, ec), fs::directory_iterator())) +
-               " entries";
-    }
+    if (fs::is_directory(st)) return fs::is_empty(path, ec) ? "empty folder" : "folder";
     if (!fs::exists(st)) return "nothing";
     const auto perms = static_cast<unsigned>(st.permissions());
     chmod(path.c_str(), 0600);
     std::ifstream in(path, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
     chmod(path.c_str(), static_cast<mode_t>(perms));
     return "file with mode " + std::to_string(perms) + ": " + bytes;
 }

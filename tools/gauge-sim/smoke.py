@@ -1,380 +1,219 @@
 #!/usr/bin/env python3
-"""Smoke check of gauge-sim: talks to it over a pseudo-terminal as the converter would and
-compares every reply with registers computed here from the scenario file, independently of the
-simulator's own code. Then exercises reloading with faults, resynchronisation after junk, and
-the serial-device mode on a pty of our own. Exits non-zero on the first mismatch.
-
-usage: smoke.py --sim PATH/gauge-sim --scenario scenarios/e2e.json
-"""
-
-import argparse
+# gauge-sim on its own, over a pseudo-terminal: polls every channel of the scenario as the
+# converter does and compares each reply byte for byte with registers worked out here from the
+# scenario file (independently of the simulator's code, from the layout in README.md); then the
+# silences, junk before a request, every fault kind through a reload, a reload that fails, the
+# --device mode and a clean exit on SIGTERM.
+#   usage: smoke.py --sim PATH/gauge-sim --scenario scenarios/e2e.json
 import json
 import os
-import queue
 import re
-import select
 import signal
 import struct
-import subprocess
 import sys
 import tempfile
-import threading
 import time
-import tty
 
-IMAGE_REGISTERS = 295
-LINE_TIMEOUT = 10.0  # generous: only reached when something is wrong
-BYTES_TIMEOUT = 10.0
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../tests/harness"))
+from plumbing import Child, open_raw, read_bytes  # noqa: E402
 
-MAIN_SLOTS = [("level", 3), ("mass", 6), ("volume", 9), ("density", 12), ("temperature", 15),
-              ("water", 18), ("pap", 21), ("tap", 24), ("ppf", 27), ("tpf", 30), ("dpf", 33),
-              ("volume_max", 42)]
-
-# (kind, register, count) of every read the converter sends, by channel type.
-LEVEL_READS = [("main", 3, 42), ("temp", 128, 33), ("temp2", 161, 33), ("coords", 194, 21),
-               ("density", 256, 18), ("probes", 280, 15)]
-TYPE_READS = {1: [("pressure", 0, 30)], 2: [("gas", 0, 18)]}
-
-
-class Mismatch(Exception):
-    pass
+MAIN = {"level": 3, "mass": 6, "volume": 9, "density": 12, "temperature": 15, "water": 18,
+        "pap": 21, "tap": 24, "ppf": 27, "tpf": 30, "dpf": 33, "volume_max": 42}
+# (kind, first register, count) of the converter's reads after the select, by channel type.
+READS = {0: [("main", 3, 42), ("temp", 128, 33), ("temp2", 161, 33), ("coords", 194, 21),
+             ("density", 256, 18), ("probes", 280, 15)], 1: [("pressure", 0, 30)],
+         2: [("gas", 0, 18)]}
 
 
 def check(condition, message):
     if not condition:
-        raise Mismatch(message)
+        raise AssertionError(message)
 
 
-def crc16(data):
-    crc = 0xFFFF
-    for b in data:
-        crc ^= b
+def crc(body):
+    c = 0xFFFF
+    for b in body:
+        c ^= b
         for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
-
-
-def with_crc(body):
-    c = crc16(body)
+            c = c >> 1 ^ 0xA001 if c & 1 else c >> 1
     return bytes(body) + bytes([c & 0xFF, c >> 8])
 
 
-def request(slave, function, reg, word):
-    return with_crc(bytes([slave, function, reg >> 8, reg & 0xFF, word >> 8, word & 0xFF]))
-
-
-def as_int(v):
+def num(v):
     return int(v, 0) if isinstance(v, str) else int(v)
 
 
-def float_words(value):
-    bits = struct.unpack("<I", struct.pack("<f", value))[0]
-    return [bits & 0xFFFF, bits >> 16]  # less significant half in the lower register
+def floats(x):  # less significant half in the lower register
+    bits = struct.unpack("<I", struct.pack("<f", x))[0]
+    return [bits & 0xFFFF, bits >> 16]
 
 
-def put_slot(regs, reg, entry, value_key="value", high_key="high"):
-    if isinstance(entry, (int, float)):
-        value, state = entry, 0
-    else:
-        value = entry.get(value_key, 0)
-        if high_key in entry or "flags" in entry:
-            state = (as_int(entry.get(high_key, 0)) & 0xFF) << 8 | as_int(entry.get("flags", 0))
-        else:
-            state = as_int(entry.get("state", 0))
-    regs[reg:reg + 2] = float_words(value)
-    regs[reg + 2] = state
+# The channel's 295 registers as README.md lays them out.
+def image(ch):
+    r = [0] * 295
+
+    def slot(reg, e, key="value", high="high"):
+        e = e if isinstance(e, dict) else {key: e}
+        state = num(e.get("state", 0))
+        if high in e or "flags" in e:
+            state = (num(e.get(high, 0)) & 0xFF) << 8 | num(e.get("flags", 0))
+        r[reg:reg + 3] = floats(e.get(key, 0)) + [state]
+
+    main, temp, dens = ch.get("main", {}), ch.get("temperature", {}), ch.get("density", {})
+    text = main.get("software", "").encode().ljust(6, b"\0")
+    r[0:3] = [num(ch.get("type", 0)) << 8, num(ch.get("config", 0)), num(ch.get("reg2", 0))]
+    r[36:40] = [text[i] << 8 | text[i + 1] for i in (0, 2, 4)] + [
+        num(main.get("product", 0)) << 8 | num(main.get("version", 0))]
+    for name in MAIN.keys() & main.keys():
+        slot(MAIN[name], main[name])
+    for k, e in enumerate(ch.get("pressure", []) + ch.get("gas", [])):
+        slot(3 + 3 * k, e)
+    for base, block in ((128, temp), (256, dens)):
+        r[base:base + len(block.get("header", []))] = map(num, block.get("header", []))
+    for k, p in enumerate(temp.get("points", [])):
+        slot(131 + 3 * k, p)
+        r[194 + k] = num(p.get("height", 0)) if isinstance(p, dict) else 0
+    for k, p in enumerate(dens.get("probes", [])):
+        slot(259 + 3 * k, p, "density", "refine")
+        r[280 + 3 * k:283 + 3 * k] = [num(p.get("height", 0))] + floats(p.get("temp", 0))
+    return r
 
 
-def channel_image(ch):
-    regs = [0] * IMAGE_REGISTERS
-    regs[0] = as_int(ch.get("type", 0)) << 8
-    regs[1] = as_int(ch.get("config", 0))
-    regs[2] = as_int(ch.get("reg2", 0))
-    main = ch.get("main")
-    if main:
-        for name, reg in MAIN_SLOTS:
-            if name in main:
-                put_slot(regs, reg, main[name])
-        text = main.get("software", "").encode().ljust(6, b"\0")
-        for i in range(3):
-            regs[36 + i] = text[2 * i] << 8 | text[2 * i + 1]
-        regs[39] = as_int(main.get("product", 0)) << 8 | as_int(main.get("version", 0))
-    for key, count in (("pressure", 9), ("gas", 5)):
-        for k, entry in enumerate(ch.get(key, [])[:count]):
-            put_slot(regs, 3 + 3 * k, entry)
-    temp = ch.get("temperature", {})
-    for i, w in enumerate(temp.get("header", [])):
-        regs[128 + i] = as_int(w)
-    for k, point in enumerate(temp.get("points", [])):
-        put_slot(regs, 131 + 3 * k, point)
-        if isinstance(point, dict):
-            regs[194 + k] = as_int(point.get("height", 0))
-    dens = ch.get("density", {})
-    for i, w in enumerate(dens.get("header", [])):
-        regs[256 + i] = as_int(w)
-    for k, probe in enumerate(dens.get("probes", [])):
-        put_slot(regs, 259 + 3 * k, probe, "density", "refine")
-        regs[280 + 3 * k] = as_int(probe.get("height", 0))
-        regs[281 + 3 * k:283 + 3 * k] = float_words(probe.get("temp", 0))
-    return regs
+# gauge-sim and our end of its line.
+class Gauge:
+    def __init__(self, args, slave, fd=None):
+        self.sim, self.slave = Child(args), slave
+        self.path = self.sim.announced()
+        check(self.sim.wait_for(r"^SCENARIO ", 10), "no SCENARIO line")
+        self.fd = open_raw(self.path) if fd is None else fd
 
+    def request(self, function, reg, word):
+        return crc([self.slave, function, reg >> 8, reg & 0xFF, word >> 8, word & 0xFF])
 
-def read_reply(slave, regs, reg, count):
-    body = bytes([slave, 0x04, 2 * count])
-    for r in regs[reg:reg + count]:
-        body += bytes([r >> 8, r & 0xFF])
-    return with_crc(body)
+    def reply(self, regs, reg, count):
+        words = regs[reg:reg + count]
+        return crc([self.slave, 4, 2 * count] + [b for r in words for b in (r >> 8, r & 0xFF)])
 
+    # Sends `frame`: `reply` must come back (not before `at_least` seconds), then a line per
+    # pattern in `outcomes`, and nothing more.
+    def ask(self, frame, reply, *outcomes, at_least=0.0):
+        sent = time.monotonic()
+        os.write(self.fd, frame)
+        got = read_bytes(self.fd, len(reply))
+        check(time.monotonic() - sent >= at_least, f"{frame.hex(' ')} answered too early")
+        check(got == reply, f"{frame.hex(' ')}:\n got  {got.hex(' ')}\n want {reply.hex(' ')}")
+        for pattern in outcomes:
+            line = self.sim.line(10)
+            check(line and re.search(pattern, line), f"{frame.hex(' ')}: {line!r} not /{pattern}/")
+        # A request's line comes after its answer: by now nothing more may be on its way.
+        check(not read_bytes(self.fd, 1, 0), f"bytes after the reply to {frame.hex(' ')}")
 
-class Sim:
-    """A running gauge-sim: its output lines as events, its line as a file descriptor."""
+    def poll(self, ch):  # one tank, as the converter polls it
+        address, regs = num(ch["address"]), image(ch)
+        select = self.request(6, 0, address)
+        self.ask(b"\0", b"", r"^REQ 00 \(zero.*\) -> SILENT$")
+        self.ask(select, select, rf"\(select ch {address}\) -> REPLY 8 bytes$")
+        for kind, reg, count in [("type", 0, 3)] + READS.get(num(ch.get("type", 0)), READS[0]):
+            self.ask(self.request(4, reg, count), self.reply(regs, reg, count),
+                     rf"\({kind} ch {address}\) -> REPLY {5 + 2 * count} bytes$")
 
-    def __init__(self, exe, args):
-        self.proc = subprocess.Popen([exe] + args, stdout=subprocess.PIPE, text=True, bufsize=1)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._pump, daemon=True).start()
-        self.fd = None
-
-    def _pump(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.rstrip("\n"))
-        self.lines.put(None)
-
-    def next_line(self):
-        try:
-            line = self.lines.get(timeout=LINE_TIMEOUT)
-        except queue.Empty:
-            raise Mismatch("no output line from the simulator")
-        check(line is not None, "the simulator ended unexpectedly")
-        return line
-
-    def expect(self, pattern):
-        line = self.next_line()
-        check(re.search(pattern, line), f"expected a line matching {pattern!r}, got {line!r}")
-        return line
-
-    def send(self, data):
-        os.write(self.fd, data)
-
-    def read(self, count, timeout=BYTES_TIMEOUT):
-        data = b""
-        deadline = time.monotonic() + timeout
-        while len(data) < count:
-            left = deadline - time.monotonic()
-            check(left > 0, f"expected {count} bytes, got {len(data)}: {data.hex(' ')}")
-            if select.select([self.fd], [], [], left)[0]:
-                data += os.read(self.fd, count - len(data))
-        return data
-
-    def assert_quiet(self):
-        # The simulator writes an answer before it logs the request, so after the log line
-        # anything it sent is already waiting.
-        if select.select([self.fd], [], [], 0)[0]:
-            raise Mismatch(f"unexpected bytes: {os.read(self.fd, 256).hex(' ')}")
-
-    def exchange(self, frame, pattern, expected):
-        self.send(frame)
-        got = self.read(len(expected))
-        self.expect(pattern)
-        check(got == expected, f"reply to {frame.hex(' ')}:\n  got  {got.hex(' ')}\n"
-                               f"  want {expected.hex(' ')}")
-        self.assert_quiet()
-
-    def silent(self, frame, pattern):
-        self.send(frame)
-        self.expect(pattern)
-        self.assert_quiet()
+    def reload(self, scenario, outcome):
+        with open(self.sim.proc.args[-1], "w") as f:
+            f.write(scenario if isinstance(scenario, str) else json.dumps(scenario))
+        self.sim.proc.send_signal(signal.SIGUSR1)
+        check(self.sim.wait_for(outcome, 10), f"no line /{outcome}/ after SIGUSR1")
 
     def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        self.expect(r"^EXIT$")
-        check(self.proc.wait(timeout=LINE_TIMEOUT) == 0, "non-zero exit status")
+        check(self.sim.stop() == 0, "exit status after SIGTERM")
+        check("EXIT" in self.sim.seen, "no EXIT line")
 
 
-def open_pty_side(path):
-    fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
-    tty.setraw(fd)
-    return fd
-
-
-def poll_channel(sim, slave, ch):
-    """One tank's full poll, as the converter does it."""
-    address = as_int(ch["address"])
-    regs = channel_image(ch)
-    sim.silent(b"\x00", r"^REQ 00 \(zero.*\) -> SILENT$")
-    select_frame = request(slave, 0x06, 0, address)
-    sim.exchange(select_frame, rf"\(select ch {address}\) -> REPLY 8 bytes$", select_frame)
-    sim.exchange(request(slave, 0x04, 0, 3), rf"\(type ch {address}\) -> REPLY 11 bytes$",
-                 read_reply(slave, regs, 0, 3))
-    for kind, reg, count in TYPE_READS.get(as_int(ch.get("type", 0)), LEVEL_READS):
-        sim.exchange(request(slave, 0x04, reg, count),
-                     rf"\({kind} ch {address}\) -> REPLY {5 + 2 * count} bytes$",
-                     read_reply(slave, regs, reg, count))
-
-
-def check_answers(sim, scenario):
-    slave = as_int(scenario.get("slave", 80))
-    channels = scenario.get("channels", [])
-    for ch in channels:
-        poll_channel(sim, slave, ch)
-    present = {as_int(ch["address"]) for ch in channels}
-    absent = min(set(range(256)) - present)
-    sim.silent(request(slave, 0x06, 0, absent), rf"\(select ch {absent}\) -> SILENT \(no channel")
-    sim.silent(request(slave, 0x04, 0, 3), r"\(type\) -> SILENT \(no channel selected\)$")
-    sim.silent(request((slave % 255) + 1, 0x04, 0, 3), r"-> SILENT \(slave ")
-    return len(channels)
-
-
-def check_resync(sim, slave, ch):
-    address = as_int(ch["address"])
-    frame = request(slave, 0x06, 0, address)
-    sim.send(b"\xab\xcd" + frame)
-    got = sim.read(8)
-    sim.expect(r"^JUNK ab cd -> DROPPED$")
-    sim.expect(rf"\(select ch {address}\) -> REPLY 8 bytes$")
-    check(got == frame, f"echo after junk: {got.hex(' ')}")
-    # An unfinished frame is given up after the pause on the line.
-    sim.silent(b"\x51\x52\x53", r"^JUNK 51 52 53 -> DROPPED$")
-
-
-def check_faults(sim, exe_scenario_path, scenario, level, other):
-    """Rewrites the scenario with faults, reloads it by SIGUSR1, and checks each fault."""
-    slave = as_int(scenario.get("slave", 80))
-    faulty = json.loads(json.dumps(scenario))
-    faulty["faults"] = [
+# Every fault kind, loaded by SIGUSR1; each is checked where it hits and where it stops.
+def faults(gauge, scenario, level, other):
+    gauge.reload(dict(scenario, faults=[
         {"on": "zero", "fault": "stray", "every": 2, "times": 2, "bytes": ["0x55"]},
         {"on": "select", "fault": "silent", "times": 2},
         {"on": "type", "fault": "exception", "code": "0x84", "times": 1},
         {"on": "main", "fault": "badcrc", "crc": "swap", "times": 1},
         {"on": "main", "fault": "length", "delta": -1, "after": 1, "times": 1},
-        {"on": "temp", "fault": "split", "at": 10, "delay_ms": 1200, "times": 1},
-    ]
-    if other is not None:
-        for ch in faulty["channels"]:
-            if ch["address"] == other["address"]:
-                ch["faults"] = [{"fault": "exception", "code": 2, "times": 1}]
-    with open(exe_scenario_path, "w") as f:
-        json.dump(faulty, f)
-    sim.proc.send_signal(signal.SIGUSR1)
-    sim.expect(r"^RELOAD ok: ")
-
-    address = as_int(level["address"])
-    regs = channel_image(level)
-    # Zero bytes 1 and 3 are hit, 2 and 4 are not.
+        {"on": "temp", "fault": "split", "at": 10, "delay_ms": 1200, "times": 1}], channels=[
+        dict(ch, faults=[{"fault": "exception", "code": 2, "times": 1}]) if ch is other else ch
+        for ch in scenario["channels"]]), r"^RELOAD ok: ")
+    regs, address, slave = image(level), num(level["address"]), gauge.slave
+    select, kind = gauge.request(6, 0, address), gauge.request(4, 0, 3)
+    main, temp = gauge.request(4, 3, 42), gauge.request(4, 128, 33)
+    good_main, good_temp = gauge.reply(regs, 3, 42), gauge.reply(regs, 128, 33)
+    for _ in range(2):  # zero bytes 1 and 3 are hit, 2 and 4 are not
+        gauge.ask(b"\0", b"\x55", r"\(zero.*\) -> FAULT stray 1 byte$")
+        gauge.ask(b"\0", b"", r"\(zero.*\) -> SILENT$")
     for _ in range(2):
-        sim.send(b"\x00")
-        check(sim.read(1) == b"\x55", "stray byte after the zero byte")
-        sim.expect(r"\(zero.*\) -> FAULT stray 1 byte$")
-        sim.silent(b"\x00", r"\(zero.*\) -> SILENT$")
-
-    select_frame = request(slave, 0x06, 0, address)
-    for _ in range(2):
-        sim.silent(select_frame, rf"\(select ch {address}\) -> FAULT silent$")
-    sim.exchange(select_frame, r"-> REPLY 8 bytes$", select_frame)
-
-    type_frame = request(slave, 0x04, 0, 3)
-    sim.exchange(type_frame, r"\(type .*\) -> FAULT exception 132$",
-                 with_crc(bytes([slave, 0x84, 0x84])))
-    sim.exchange(type_frame, r"-> REPLY 11 bytes$", read_reply(slave, regs, 0, 3))
-
-    main_frame = request(slave, 0x04, 3, 42)
-    good = read_reply(slave, regs, 3, 42)
-    swapped = good[:-2] + bytes([good[-1], good[-2]]) if good[-1] != good[-2] else None
-    sim.send(main_frame)
-    got = sim.read(89)
-    sim.expect(r"\(main .*\) -> FAULT badcrc")
-    check(got[:-2] == good[:-2] and got[-2:] != good[-2:], "bad CRC reply")
-    check(swapped is None or got == swapped, "CRC bytes not swapped")
-    short = with_crc(good[:86])
-    sim.exchange(main_frame, r"\(main .*\) -> FAULT length 88 bytes$", short)
-    sim.exchange(main_frame, r"\(main .*\) -> REPLY 89 bytes$", good)
-
-    temp_frame = request(slave, 0x04, 128, 33)
-    sent = time.monotonic()
-    sim.send(temp_frame)
-    first = sim.read(10)
-    sim.expect(r"\(temp .*\) -> FAULT split 10\+61 bytes, rest after 1200 ms$")
-    rest = sim.read(61)
-    elapsed = time.monotonic() - sent
-    check(first + rest == read_reply(slave, regs, 128, 33), "split reply content")
-    check(elapsed >= 1.2, f"rest of a split reply came after {elapsed:.3f} s")
-    sim.exchange(temp_frame, r"-> REPLY 71 bytes$", read_reply(slave, regs, 128, 33))
-
+        gauge.ask(select, b"", rf"\(select ch {address}\) -> FAULT silent$")
+    gauge.ask(select, select, r"-> REPLY 8 bytes$")
+    gauge.ask(kind, crc([slave, 0x84, 0x84]), r"\(type .*\) -> FAULT exception 132$")
+    gauge.ask(kind, gauge.reply(regs, 0, 3), r"-> REPLY 11 bytes$")
+    gauge.ask(main, good_main[:-2] + good_main[:-3:-1], r"\(main .*\) -> FAULT badcrc")
+    gauge.ask(main, crc(good_main[:86]), r"\(main .*\) -> FAULT length 88 bytes$")
+    gauge.ask(main, good_main, r"\(main .*\) -> REPLY 89 bytes$")
+    gauge.ask(temp, good_temp, r"\(temp .*\) -> FAULT split 10\+61 bytes, rest after 1200 ms$",
+              at_least=1.2)
+    gauge.ask(temp, good_temp, r"-> REPLY 71 bytes$")
     if other is not None:
-        other_select = request(slave, 0x06, 0, as_int(other["address"]))
-        sim.exchange(other_select, r"-> FAULT exception 2$", with_crc(bytes([slave, 0x86, 2])))
+        other_select = gauge.request(6, 0, num(other["address"]))
+        gauge.ask(other_select, crc([slave, 0x86, 2]), r"-> FAULT exception 2$")
         # The refused select left the level gauge selected.
-        sim.exchange(type_frame, rf"\(type ch {address}\) -> REPLY 11 bytes$",
-                     read_reply(slave, regs, 0, 3))
-        sim.exchange(other_select, r"-> REPLY 8 bytes$", other_select)
-
+        gauge.ask(kind, gauge.reply(regs, 0, 3), rf"\(type ch {address}\) -> REPLY 11 bytes$")
+        gauge.ask(other_select, other_select, r"-> REPLY 8 bytes$")
     # A scenario that does not load leaves the running one in force.
-    with open(exe_scenario_path, "w") as f:
-        f.write('{"slave": 80, "channels": [{"address": 1, "main": {"levle": 1}}]}')
-    sim.proc.send_signal(signal.SIGUSR1)
-    sim.expect(r"^RELOAD failed, scenario kept: .*levle: unknown key$")
-    sim.exchange(select_frame, r"-> REPLY 8 bytes$", select_frame)
+    gauge.reload('{"slave": 80, "channels": [{"address": 1, "main": {"levle": 1}}]}',
+                 r"^RELOAD failed, scenario kept: .*levle: unknown key$")
+    gauge.ask(select, select, r"-> REPLY 8 bytes$")
 
 
-def check_device_mode(exe, scenario_path, scenario):
-    """--device on a pty of our own: libmodbus opens and programs it like a serial port."""
-    master, slave_fd = os.openpty()
-    path = os.ttyname(slave_fd)
-    os.close(slave_fd)
-    sim = Sim(exe, ["--device", path, scenario_path])
-    try:
-        sim.expect(rf"^DEVICE {re.escape(path)}$")
-        sim.expect(r"^SCENARIO ")
-        sim.fd = master
-        slave = as_int(scenario.get("slave", 80))
-        ch = scenario["channels"][0]
-        frame = request(slave, 0x06, 0, as_int(ch["address"]))
-        sim.exchange(frame, r"-> REPLY 8 bytes$", frame)
-        sim.exchange(request(slave, 0x04, 0, 3), r"-> REPLY 11 bytes$",
-                     read_reply(slave, channel_image(ch), 0, 3))
-        sim.stop()
-    finally:
-        if sim.proc.poll() is None:
-            sim.proc.kill()
-        os.close(master)
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--sim", required=True, help="the gauge-sim executable")
-    parser.add_argument("--scenario", required=True, help="a scenario with channels")
-    args = parser.parse_args()
-    with open(args.scenario) as f:
+def main(opts):
+    with open(opts["--scenario"]) as f:
         scenario = json.load(f)
-    levels = [ch for ch in scenario["channels"] if as_int(ch.get("type", 0)) == 0]
-    check(levels, "the scenario needs a level gauge")
-    others = [ch for ch in scenario["channels"] if ch is not levels[0]]
-
+    slave, channels = num(scenario.get("slave", 80)), scenario["channels"]
+    level = next(ch for ch in channels if num(ch.get("type", 0)) == 0)
+    other = next((ch for ch in channels if ch is not level), None)
+    absent = min(set(range(256)) - {num(ch["address"]) for ch in channels})
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "scenario.json")
         with open(path, "w") as f:
             json.dump(scenario, f)
-        sim = Sim(args.sim, ["--pty", path])
+        gauge = Gauge([opts["--sim"], "--pty", path], slave)
         try:
-            first = sim.next_line()
-            m = re.fullmatch(r"PTY (/\S+)", first)
-            check(m, f"first line {first!r} is not 'PTY <path>'")
-            sim.expect(r"^SCENARIO ")
-            sim.fd = open_pty_side(m.group(1))
-            count = check_answers(sim, scenario)
-            check_resync(sim, as_int(scenario.get("slave", 80)), levels[0])
-            check_faults(sim, path, scenario, levels[0], others[0] if others else None)
-            sim.stop()
+            for ch in channels:
+                gauge.poll(ch)
+            select, kind = gauge.request(6, 0, num(level["address"])), gauge.request(4, 0, 3)
+            gauge.ask(gauge.request(6, 0, absent), b"", rf"\(select ch {absent}\) -> SILENT \(no")
+            gauge.ask(kind, b"", r"\(type\) -> SILENT \(no channel selected\)$")
+            gauge.ask(crc([slave % 255 + 1, 4, 0, 0, 0, 3]), b"", r"-> SILENT \(slave ")
+            gauge.ask(b"\xab\xcd" + select, select, r"^JUNK ab cd -> DROPPED$",
+                      r"\(select ch \d+\) -> REPLY 8 bytes$")
+            # An unfinished request is given up after the pause on the line.
+            gauge.ask(b"\x51\x52\x53", b"", r"^JUNK 51 52 53 -> DROPPED$")
+            faults(gauge, scenario, level, other)
+            gauge.stop()
         finally:
-            if sim.proc.poll() is None:
-                sim.proc.kill()
-        check_device_mode(args.sim, args.scenario, scenario)
-    print(f"gauge-sim smoke: OK ({count} channels polled, faults, reload, resync, device mode)")
+            gauge.sim.stop()
+        # --device: libmodbus opens and programs a pty of ours like a serial port.
+        master, slave_fd = os.openpty()
+        device = os.ttyname(slave_fd)
+        os.close(slave_fd)
+        gauge = Gauge([opts["--sim"], "--device", device, opts["--scenario"]], slave, master)
+        try:
+            check(gauge.path == device, f"DEVICE {gauge.path}")
+            gauge.poll(channels[0])
+            gauge.stop()
+        finally:
+            gauge.sim.stop()
+            os.close(master)
+    print(f"gauge-sim smoke: OK ({len(channels)} channels polled, faults, reload, resync, device)")
 
 
 if __name__ == "__main__":
     try:
-        main()
-    except Mismatch as e:
+        main(dict(zip(sys.argv[1::2], sys.argv[2::2])))
+    except AssertionError as e:
         print(f"gauge-sim smoke: FAILED: {e}", file=sys.stderr)
         sys.exit(1)

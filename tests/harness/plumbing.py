@@ -1,0 +1,110 @@
+# What the Python checks share (the simulators' smoke checks, the soak, the wine runner): child
+# processes whose output lines arrive as events, and raw pseudo-terminals. Every wait has a
+# deadline, so a silent or missing peer ends a check with a message instead of a hang.
+import os
+import queue
+import re
+import select
+import signal
+import subprocess
+import threading
+import time
+import termios
+import tty
+
+
+# A child process in a session of its own. Each output line (stderr included) goes to `log` and
+# to `on_line` when given, and to a queue that line() and wait_for() read.
+class Child:
+    def __init__(self, argv, log=None, on_line=None, **popen):
+        self.name = os.path.basename(argv[1] if argv[0] == "wine" else argv[0])
+        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                     stdin=popen.pop("stdin", subprocess.DEVNULL),
+                                     start_new_session=True, **popen)
+        self.lines, self.seen = queue.Queue(), []
+        self.pump = threading.Thread(target=self._pump, args=(log, on_line), daemon=True)
+        self.pump.start()
+
+    def _pump(self, log, on_line):
+        for raw in self.proc.stdout:
+            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+            if log:
+                log.write(line + "\n")
+                log.flush()
+            if on_line:
+                on_line(line)
+            self.lines.put(line)
+        self.lines.put(None)
+
+    # The next line; None once the output has ended or after `timeout` seconds.
+    def line(self, timeout=30.0):
+        try:
+            line = self.lines.get(timeout=max(timeout, 0))
+        except queue.Empty:
+            return None
+        if line is not None:
+            self.seen.append(line)
+        return line
+
+    def wait_for(self, pattern, timeout=30.0):
+        deadline = time.monotonic() + timeout
+        while (line := self.line(deadline - time.monotonic())) is not None:
+            if re.search(pattern, line):
+                return line
+        return None
+
+    # The path in the first line ("PTY path" or "DEVICE path") of a simulator.
+    def announced(self, timeout=30.0):
+        first = self.line(timeout) or ""
+        if not re.match(r"(PTY|DEVICE) /", first):
+            raise RuntimeError(f"{self.name} did not announce its line: {first!r}")
+        return first.split(" ", 1)[1]
+
+    # Waits for the child to end by itself (stops it after `timeout`); returns its exit status.
+    def finish(self, timeout=60.0):
+        try:
+            self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            pass  # stopped below
+        return self.stop()
+
+    # Signals the child's session, kills it when it lingers; returns its exit status. Every line
+    # it wrote is in `seen` by then.
+    def stop(self, sig=signal.SIGTERM, timeout=10.0):
+        for s in (sig, signal.SIGKILL):
+            if self.proc.poll() is None:
+                os.killpg(self.proc.pid, s)
+                try:
+                    self.proc.wait(timeout)
+                except subprocess.TimeoutExpired:
+                    continue
+        self.pump.join(timeout)
+        while self.line(0) is not None:
+            pass
+        return self.proc.wait()
+
+
+def fields(line):
+    return dict(w.split("=", 1) for w in line.split()[1:] if "=" in w)
+
+
+def open_raw(path):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    tty.setraw(fd, termios.TCSANOW)  # what waits on the line stays there
+    return fd
+
+
+# Up to `count` bytes from `fd`: fewer only once `timeout` seconds have passed.
+def read_bytes(fd, count, timeout=10.0):
+    data, deadline = b"", time.monotonic() + timeout
+    while len(data) < count and select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
+        try:
+            chunk = os.read(fd, count - len(data))
+        except BlockingIOError:
+            continue
+        except OSError:  # the far end is closed
+            break
+        if not chunk:
+            break
+        data += chunk
+    return data

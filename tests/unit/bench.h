@@ -1,0 +1,162 @@
+// The bench of the core's unit tests: the tank table, both serial lines as fake ports, both log
+// panes, and the two service steps driven one timer tick at a time.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/host_link.h"
+#include "log/operation_log.h"
+#include "modbus/frame.h"
+#include "modbus/poll.h"
+#include "settings/settings_file.h"
+#include "store/tank_table.h"
+#include "support/fake_port.h"
+
+namespace conv::test {
+
+using Lines = std::vector<std::string>;
+
+inline constexpr uint8_t kSlave = 0x50;
+
+// A read reply of slave `address`: function, byte count, the registers, the CRC over all of it.
+inline Bytes ReadReply(Bytes registers, uint8_t address = kSlave) {
+    Bytes r{address, 0x04, static_cast<uint8_t>(registers.size())};
+    r.resize(3 + registers.size() + 2);
+    std::copy(registers.begin(), registers.end(), r.begin() + 3);
+    const uint16_t crc = Crc16(r.data(), static_cast<int>(r.size() - 2));
+    r[r.size() - 2] = static_cast<uint8_t>(crc);
+    r.back() = static_cast<uint8_t>(crc >> 8);
+    return r;
+}
+
+inline std::string Dump(const Bytes& b) {
+    return FormatDump(b.data(), static_cast<int>(b.size()));
+}
+
+// Register bytes counting up from `first`, so that a copy to the wrong place shows.
+inline Bytes Pattern(int registers, uint8_t first = 1) {
+    Bytes b(static_cast<size_t>(2 * registers));
+    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(first + i);
+    return b;
+}
+
+// A value as the gauge sends it into `regs` (the registers from `firstReg` on): the float at
+// `reg`, less significant half first, then its state register.
+inline void PutSlot(Bytes& regs, int firstReg, int reg, float value, uint16_t state = 0) {
+    uint8_t* at = &regs.at(static_cast<size_t>(2 * (reg - firstReg)));
+    FloatToWire(value, at);
+    at[4] = static_cast<uint8_t>(state >> 8);
+    at[5] = static_cast<uint8_t>(state);
+}
+
+// The same straight into a block of the table, as the poll stores it.
+template <class Block>
+void PutSlot(Block& block, int reg, float value, uint16_t state = 0) {
+    Bytes regs(6);
+    PutSlot(regs, reg, reg, value, state);
+    block.StoreWire(reg, regs.data(), 3);
+    block.ConvertFloat(reg);
+}
+template <class Block>
+void PutHeight(Block& block, int reg, uint16_t mm) {
+    const uint8_t wire[2] = {static_cast<uint8_t>(mm >> 8), static_cast<uint8_t>(mm)};
+    block.StoreWire(reg, wire, 1);
+    block.ConvertHeight(reg);
+}
+
+// A folder of the test's own for a settings file, removed with all in it at the end.
+struct ScratchDir {
+    ScratchDir() {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    ~ScratchDir() {
+        chmod(path.c_str(), 0644);  // a read-only file cannot be removed on Windows
+        std::filesystem::remove_all(dir);
+    }
+    std::string OnDisk() const {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void Put(const std::string& bytes) const { std::ofstream(path, std::ios::binary) << bytes; }
+
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        ("conv-" + std::to_string(getpid()) + "-" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::string path = (dir / kSettingsFileName).string();
+};
+
+class Bench : public ::testing::Test {
+  protected:
+    Bench() {
+        log.LogEnabled = 1;
+        table.SlaveAddress = kSlave;
+    }
+
+    void Configure(int number, int channel, int type = kLevelGauge, uint16_t configWord = 0) {
+        TankEntry& t = table.Tank(number);
+        t.Configured = 1;
+        t.ChannelAddress = channel;
+        const Bytes wire{uint8_t(type), 0, uint8_t(configWord >> 8), uint8_t(configWord), 0, 0};
+        t.Type.StoreWire(0, wire.data(), 3);
+    }
+
+    // A running cycle whose next tick sends `group` to tank `number` with `budget` repeats left;
+    // group kGroupTankDone moves on to the next tank first.
+    void ResumeAt(int number, int group, int budget = kRetriesPerTank) {
+        poll.CycleState = kCycleRunning;
+        poll.PollChannel = number - 1;
+        poll.PollGroup = group;
+        poll.RetryBudget = budget;
+        poll.ReplyPending = 0;
+    }
+    // One Timer1 tick; what it sent to the gauge (nothing: empty).
+    Bytes Poll() {
+        gauge.TakeWrites();
+        OprosModBus(poll, table, gauge, log);
+        return Single(gauge.TakeWrites());
+    }
+    // One Timer2 tick; what it wrote to the host.
+    Bytes Serve() {
+        OprosVelt(host, table, hostLine, log);
+        return Single(hostLine.TakeWrites());
+    }
+    Bytes Ask(uint8_t request) {
+        hostLine.QueueRead({request});
+        return Serve();
+    }
+
+    // Pane lines added since the last look.
+    Lines Left() { return Fresh(left, leftSeen_); }
+    Lines Right() { return Fresh(right, rightSeen_); }
+
+    MemoryPane left, right;
+    OperationLog log{left, right};
+    TankTable table;
+    PollState poll;
+    HostLink host;
+    FakePort gauge, hostLine;
+
+  private:
+    static Bytes Single(const std::vector<Bytes>& writes) {
+        EXPECT_LE(writes.size(), 1u);
+        return writes.empty() ? Bytes{} : writes.back();
+    }
+    static Lines Fresh(const MemoryPane& pane, size_t& seen) {
+        const Lines& all = pane.Lines();
+        Lines out(all.begin() + static_cast<long>(std::min(seen, all.size())), all.end());
+        seen = all.size();
+        return out;
+    }
+    size_t leftSeen_ = 1, rightSeen_ = 1;  // a fresh pane holds one empty line
+};
+
+}  // namespace conv::test

@@ -1,0 +1,119 @@
+// The POSIX serial backend over pseudo-terminals of our own: the test holds the master side.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <functional>
+
+#include "serial/port_name.h"
+#include "serial/serial_port.h"
+#include "support/fake_port.h"
+#include "support/pty_pair.h"
+
+namespace conv::test {
+namespace {
+
+std::unique_ptr<SerialPort> OpenOn(const std::string& path) {
+    auto port = MakeSystemSerialPort();
+    if (!port->Open(path, 1024, 1024, 19200, 8, kTwoStopBits, kParityOdd)) return nullptr;
+    return port;
+}
+
+// Reads with room for `capacity` bytes until `want` bytes came, while `wait` finds more waiting.
+Bytes ReadUntil(SerialPort& port, int capacity, size_t want, const std::function<bool()>& wait) {
+    Bytes got;
+    uint8_t buf[1024];
+    while (got.size() < want && wait()) {
+        const int n = port.ReadAvailable(buf, capacity);
+        if (n <= 0) break;
+        EXPECT_LE(n, capacity);
+        got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+}
+
+TEST(PortNames, ComNamesAndAnyDevicePathTheSystemAllows) {
+    const std::string longest = "/dev/" + std::string(PATH_MAX - 6, 'x');
+    // clang-format off
+    const std::pair<std::string, std::optional<std::string>> rows[] = {
+        {"Com1", "/dev/ttyS0"}, {"COM12", "/dev/ttyS11"}, {"cOm254", "/dev/ttyS253"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {longest, longest}, {longest + "x", {}}, {"", {}},
+        {"Com", {}}, {"Com0", {}}, {"Com255", {}}, {"Com1x", {}}, {"Com+1", {}}, {"Com-1", {}},
+        {"Xom1", {}}, {"Cxm1", {}}, {"Cox1", {}}, {"ttyS0", {}}, {std::string("/dev/tty\0S0", 11), {}}};
+    // clang-format on
+    for (const auto& [name, path] : rows)
+        EXPECT_TRUE(DevicePath(name) == path) << name.substr(0, 20);
+}
+
+// What arrives waits in the port until a read takes it, and a read takes no more than its room:
+// the fake port of the poll tests keeps its queue the way the system port does.
+void KeepsWhatItDidNotHandOut(SerialPort& port, const std::function<void(const Bytes&)>& send,
+                              const std::function<bool()>& wait) {
+    const Bytes reply = Hex("50 04 06 00 00 00 07 00 00 20 C1");
+    send(reply);
+    EXPECT_EQ(ReadUntil(port, 4, reply.size(), wait), reply);
+    send(Hex("50 04"));
+    send(Hex("06 00"));
+    EXPECT_EQ(ReadUntil(port, 1024, 4, wait), Hex("50 04 06 00"));
+    uint8_t buf[16];
+    EXPECT_EQ(port.ReadAvailable(buf, sizeof buf), 0);
+}
+
+TEST(ReceiveQueue, TheFakePortKeepsWhatItDidNotHandOut) {
+    FakePort fake;
+    KeepsWhatItDidNotHandOut(
+        fake, [&](const Bytes& b) { fake.Arrive(b); }, [] { return true; });
+}
+
+// A USB adapter by its stable name, often longer than 80 characters, opens through its link. One
+// program at a time holds a port; a closed one does nothing and opens again, with other settings.
+TEST(PosixSerialPort, ThroughALongStableNameOneHolderAtATime) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("conv-by-id-" + std::to_string(getpid()));
+    fs::create_directories(dir / "serial" / "by-id");
+    const std::string link = (dir / "serial" / "by-id" /
+                              "usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_"
+                              "d2a4c8e0b35fe91187e3f1c4a9b2d6e0-if00-port0")
+                                 .string();
+    fs::create_symlink(pty.SlavePath(), link);
+    EXPECT_EQ(ProbePort(link), 0);
+    auto port = OpenOn(link);
+    ASSERT_TRUE(port);
+    const Bytes request = Hex("50 06 00 00 00 05 44 48");
+    EXPECT_EQ(port->Write(request.data(), 8), 8);
+    EXPECT_EQ(pty.ReadMaster(8, 5000), request);
+    const auto arrived = [&] { return pty.WaitForSlave(5000); };
+    KeepsWhatItDidNotHandOut(
+        *port, [&](const Bytes& b) { pty.WriteMaster(b); }, arrived);
+    EXPECT_FALSE(OpenOn(pty.SlavePath()));
+    EXPECT_EQ(ProbePort(pty.SlavePath()), 1);
+    port->Close();
+    fs::remove_all(dir);
+    EXPECT_EQ(ProbePort(pty.SlavePath()), 0);
+    uint8_t buf[4] = {};
+    EXPECT_EQ(port->Write(buf, 1), 0);
+    EXPECT_EQ(port->ReadAvailable(buf, sizeof buf), 0);
+    ASSERT_TRUE(port->Open(pty.SlavePath(), 1024, 1024, 9600, 8, kTwoStopBits, kParityEven));
+    pty.WriteMaster({9});
+    EXPECT_EQ(ReadUntil(*port, 4, 1, arrived), Bytes{9});
+    for (const char* bad : {"/dev/conv-no-such-port", "/dev/null", "NoSuchName"}) {
+        EXPECT_FALSE(OpenOn(bad)) << bad;
+        EXPECT_EQ(ProbePort(bad), 1) << bad;  // not a terminal is no port either
+    }
+}
+
+// A dead line is a line error at every read, at once: no read waits or loops for it.
+TEST(PosixSerialPort, TheOtherSideGoneReadsAsALineError) {
+    PtyPair pty;
+    auto port = OpenOn(pty.SlavePath());
+    ASSERT_TRUE(port);
+    pty.CloseMaster();
+    uint8_t buf[64];
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(port->ReadAvailable(buf, sizeof buf), -1);
+}
+
+}  // namespace
+}  // namespace conv::test
