@@ -2,7 +2,7 @@
 """Writes the measured figures into docs/performance.md, between the markers
 <!-- figures:begin --> and <!-- figures:end -->; the text around them is kept as written.
 
-usage: report.py STEPS.json E2E.json DOC.md [--service E2E_SERVICE.json]
+usage: report.py STEPS.json E2E.json DOC.md [--service E2E_SERVICE.json] [--modes MODES.json]
 """
 import argparse
 import json
@@ -17,6 +17,8 @@ TICK_MS = 55.0
 LATENCY_SLACK_MS = 2.0
 CPU_TARGET = 1.0
 RSS_TARGET_MB = 40.0
+FAST_P99_TARGET_MS = 6.0
+FAST_CYCLE_TARGET_S = 45.0
 SERVICE_CPU_TARGET = 0.2
 SERVICE_RSS_TARGET_MB = 5.0
 STARTUP_SLACK_S = 0.1  # both wait two pacing ticks; the rest is the noise of a shared machine
@@ -58,6 +60,62 @@ def steps_table(steps):
             target = f"< {STEP_TARGET_US:.0f} µs: {mark(cpu < STEP_TARGET_US)}"
         rows.append(f"| `{name}` | {real:.2f} µs | {cpu:.2f} µs | {target} |")
     return rows, worst
+
+
+def modes_section(m):
+    """Tick and fast mode side by side (bench/modes_bench.py)."""
+    tick, fast = m["tick"], m["fast"]
+
+    def lat(r):
+        x = r["latency"]
+        return f"{x['p50_ms']:.1f} / {x['p99_ms']:.1f} / {x['max_ms']:.1f} ms"
+
+    def cpu(w):
+        return f"{w['cpu_percent']:.2f} % ({w['wakeups_per_s']:.0f} wakeups/s)"
+
+    def per_request(r):
+        return 10_000 * r["rest"]["cpu_percent"] / r["rest"]["modbus_requests_per_s"]
+
+    def no_higher(key):
+        return mark(fast[key]["cpu_percent"] <= tick[key]["cpu_percent"])
+
+    fl = fast["latency"]
+    lat_ok = fl["p99_ms"] <= FAST_P99_TARGET_MS and fl["answered"] == fl["requests"]
+    rows = [
+        "### Tick mode and fast mode side by side",
+        "",
+        f"{m['gauges']} level gauges on gauge-sim `--delay 20 --pace` (19200 baud, a byte every "
+        f"625 µs, 20 ms after the request), the host on host-sim; `bench/modes_bench.py`.",
+        "",
+        "| Figure | Tick mode | Fast mode | Target for fast mode | |",
+        "|---|---:|---:|---|---|",
+        f"| Host reply latency p50 / p99 / max, {fl['requests']} commands, end of the command "
+        f"byte to the first reply byte | {lat(tick)} | {lat(fast)} | p99 ≤ "
+        f"{FAST_P99_TARGET_MS:.0f} ms | {mark(lat_ok)} |",
+        f"| One poll cycle over {m['gauges']} level gauges ({fast['requests_in_cycle']} requests) "
+        f"| {tick['cycle_s']:.1f} s | {fast['cycle_s']:.1f} s | ≤ {FAST_CYCLE_TARGET_S:.0f} s | "
+        f"{mark(fast['cycle_s'] <= FAST_CYCLE_TARGET_S)} |",
+        f"| Cycle start to the next cycle's start (with the pacing rest) | {tick['period_s']:.1f} s"
+        f" | {fast['period_s']:.1f} s | | |",
+        f"| A silent tank's cost ({fast['silent_tank']['channel_selects']} channel selects) | "
+        f"{tick['silent_tank']['seconds']:.2f} s | {fast['silent_tank']['seconds']:.2f} s | | |",
+        f"| CPU at rest: host quiet, every gauge polled | {cpu(tick['rest'])} | {cpu(fast['rest'])}"
+        f" | no higher than tick | {no_higher('rest')} |",
+        f"| CPU under load: host asking {fast['load']['host_requests_per_s']:.1f} commands/s, every"
+        f" gauge polled | {cpu(tick['load'])} | {cpu(fast['load'])} | no higher than tick | "
+        f"{no_higher('load')} |",
+        f"| CPU idle: every tank silent, host quiet | {cpu(tick['idle'])} | {cpu(fast['idle'])} | "
+        f"no higher than tick | {no_higher('idle')} |",
+        f"| MODBUS requests per second at rest | {tick['rest']['modbus_requests_per_s']:.2f} | "
+        f"{fast['rest']['modbus_requests_per_s']:.2f} | | |",
+        f"| CPU per MODBUS request at rest | {per_request(tick):.0f} µs | {per_request(fast):.0f} µs"
+        f" | | |",
+        f"| Resident memory at rest / under load, peak | {tick['rest']['rss_mb']} / "
+        f"{tick['load']['rss_mb']}, {tick['load']['peak_rss_mb']} MB | {fast['rest']['rss_mb']} / "
+        f"{fast['load']['rss_mb']}, {fast['load']['peak_rss_mb']} MB | | |",
+        "",
+    ]
+    return rows
 
 
 def e2e_lines(e2e):
@@ -104,16 +162,20 @@ def main():
     ap.add_argument("e2e")
     ap.add_argument("doc")
     ap.add_argument("--service", help="e2e_bench.py's figures of modbusvelt-service")
+    ap.add_argument("--modes", help="modes_bench.py's figures of tick and fast mode")
     args = ap.parse_args()
     steps_path, doc_path = args.steps, args.doc
     with open(steps_path) as f:
         steps = json.load(f)
     with open(args.e2e) as f:
         e2e = json.load(f)
-    service = None
+    service = modes = None
     if args.service:
         with open(args.service) as f:
             service = json.load(f)
+    if args.modes:
+        with open(args.modes) as f:
+            modes = json.load(f)
     rows, worst = steps_table(steps)
     lat = e2e["latency_ms"]
     load = e2e["load"]
@@ -143,6 +205,7 @@ def main():
         f"| Start-up to the first host answer | {e2e['startup_to_first_host_answer_s']} s | | |",
         *(service_rows(service, e2e) if service else []),
         "",
+        *(modes_section(modes) if modes else []),
         "### One step (Google Benchmark, log on)",
         "",
         *rows,

@@ -12,6 +12,7 @@
 
 #include "app/log_pane_widget.h"
 #include "app/qt_strings.h"
+#include "core/line_modes.h"
 #include "core/open_line.h"
 #include "core/operator_boxes.h"
 #include "core/startup_settings.h"
@@ -62,7 +63,9 @@ TF_ModbusVelt::TF_ModbusVelt(AppServices& services, QWidget* parent)
     connect(&VeltReopen, &QTimer::timeout, this, [this] { TendPort(Side::kVelt); });
 }
 
-TF_ModbusVelt::~TF_ModbusVelt() = default;
+TF_ModbusVelt::~TF_ModbusVelt() {
+    StopLines();  // before the ports they watch go with the converter
+}
 
 void TF_ModbusVelt::BuildWindow() {
     setWindowTitle(Q(kMainCaption));
@@ -121,8 +124,8 @@ void TF_ModbusVelt::BuildWindow() {
     sPanel5->setFrameShape(QFrame::Panel);
     sPanel5->setAlignment(Qt::AlignCenter);
     sPanel5->setStyleSheet(QStringLiteral("color: red;"));
-    auto* sLabel1 = new QLabel(QStringLiteral("Опрос по протоколу МОDBUS"), sPanel2);
-    auto* sLabel2 = new QLabel(QStringLiteral("Опрос по протоколу VELT"), sPanel2);
+    sLabel1 = new QLabel(Q(kModbusCaption), sPanel2);
+    sLabel2 = new QLabel(Q(kVeltCaption), sPanel2);
     row2->addWidget(sPanel5);
     row2->addWidget(sLabel1);
     row2->addStretch();
@@ -179,15 +182,45 @@ void TF_ModbusVelt::FormShow() {
         Qt::QueuedConnection);
 }
 
+// Each side in use runs on its timer, or in fast mode on its runner; never both.
 void TF_ModbusVelt::OpenPortsInUse() {
     Converter& c = *conv_;
-    if (c.InUse(Side::kModbus)) {
-        StartLine(c, Side::kModbus, *services_.boxes);
-        if (!Timer1.isActive()) Timer1.start();
+    ShowLineModes();
+    // sPanel5 is painted at once on the tick, as the operator has always seen it. A fast line sends
+    // a dozen requests a second, each with two paints of the panel, for numbers nobody can read at
+    // that pace: it shows the number each step ends on, once the step is over, and paints only
+    // when that number changes, that is once per tank.
+    if (c.State.ModbusFast == 1) {
+        c.Poll.ShowPanel = [this](int n) {
+            panelNext_ = n;
+            if (panelQueued_) return;
+            panelQueued_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    panelQueued_ = false;
+                    sPanel5->setText(QString::number(panelNext_));  // paints only a change
+                },
+                Qt::QueuedConnection);
+        };
+    } else {
+        c.Poll.ShowPanel = [this](int n) {
+            sPanel5->setText(QString::number(n));
+            sPanel5->repaint();
+        };
     }
-    if (c.InUse(Side::kVelt)) {
-        StartLine(c, Side::kVelt, *services_.boxes);
-        if (!Timer2.isActive()) Timer2.start();
+    for (Side side : {Side::kModbus, Side::kVelt}) {
+        if (!c.InUse(side)) continue;
+        StartLine(c, side, *services_.boxes);
+        const bool modbus = side == Side::kModbus;
+        if (IsFast(c, side)) {
+            RestartLine(c, side, MonotonicMicros());
+            (modbus ? ModbusRunner : VeltRunner).Start(c.Port(side), [this, modbus](MicroTime now) {
+                return modbus ? ModbusFastTimer(now) : VeltFastTimer(now);
+            });
+        } else if (QTimer& tick = modbus ? Timer1 : Timer2; !tick.isActive()) {
+            tick.start();
+        }
     }
 }
 
@@ -204,6 +237,19 @@ void TF_ModbusVelt::TendPort(Side side) {
     }
 }
 
+void TF_ModbusVelt::StopLines() {
+    Timer1.stop();
+    Timer2.stop();
+    ModbusRunner.Stop();
+    VeltRunner.Stop();
+}
+
+void TF_ModbusVelt::ShowLineModes() {
+    const ProgramState& s = conv_->State;
+    sLabel1->setText(Q(std::string(kModbusCaption) + " (" + ModbusModeText(s) + ")"));
+    sLabel2->setText(Q(std::string(kVeltCaption) + " (" + VeltModeText(s) + ")"));
+}
+
 void TF_ModbusVelt::E1Click() {
     if (dialogs_.nastroika) services_.dialogs->Run(*dialogs_.nastroika);
 }
@@ -213,8 +259,7 @@ void TF_ModbusVelt::SpeedButton7Click() {
 }
 
 void TF_ModbusVelt::N2Click() {
-    Timer1.stop();
-    Timer2.stop();
+    StopLines();
     if (dialogs_.ustCom) services_.dialogs->Run(*dialogs_.ustCom);
     // The ports are closed and opened afresh below: a lost port is no longer waited for.
     for (Side side : {Side::kModbus, Side::kVelt}) ForgetLoss(*conv_, side);
@@ -271,6 +316,26 @@ void TF_ModbusVelt::Timer3Timer() {
     Timer3Busy = 1;
     PacingStep(conv_->Poll);
     Timer3Busy = 0;
+    // The pacing may have started the cycle again, which a fast line must not wait a tick for.
+    ModbusRunner.Poke();
+}
+
+// Their busy flags are the timers' own: a poll step never runs inside another, whichever drives it.
+// Neither step opens a nested loop, so the retry after a millisecond is for safety only.
+LineWait TF_ModbusVelt::ModbusFastTimer(MicroTime now) {
+    if (Timer1Busy == 1) return {false, now + 1000};
+    Timer1Busy = 1;
+    const LineWait wait = FastLineStep(*conv_, Side::kModbus, now);
+    Timer1Busy = 0;
+    return wait;
+}
+
+LineWait TF_ModbusVelt::VeltFastTimer(MicroTime now) {
+    if (Timer2Busy == 1) return {false, now + 1000};
+    Timer2Busy = 1;
+    const LineWait wait = FastLineStep(*conv_, Side::kVelt, now);
+    Timer2Busy = 0;
+    return wait;
 }
 
 bool TF_ModbusVelt::FormClose() {

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/app_services.h"
+#include "app/line_runner.h"
 #include "core/converter.h"
 #include "core/operator_boxes.h"
 
@@ -29,6 +30,8 @@ class TF_ParOperatora;
 
 inline constexpr const char* kLogFlagSet = "Флаг ведения протокола установлен";
 inline constexpr const char* kLogFlagCleared = "Флаг ведения протокола снят";
+inline constexpr const char* kModbusCaption = "Опрос по протоколу МОDBUS";
+inline constexpr const char* kVeltCaption = "Опрос по протоколу VELT";
 
 class TF_ModbusVelt : public QMainWindow {
     Q_OBJECT
@@ -62,17 +65,26 @@ class TF_ModbusVelt : public QMainWindow {
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
+    // The fast-mode counterparts of Timer1Timer and Timer2Timer, run by the line runners; they
+    // tend their ports too (core/line_modes.h), so ModbusReopen and VeltReopen serve tick lines.
+    LineWait ModbusFastTimer(MicroTime now);
+    LineWait VeltFastTimer(MicroTime now);
     // Close guard: true lets the close go ahead.
     bool FormClose();
 
     // Controls that the tests look at.
     QLabel* sLabel3 = nullptr;
     QLabel* sPanel5 = nullptr;
+    QLabel* sLabel1 = nullptr;  // the MODBUS side's caption and mode
+    QLabel* sLabel2 = nullptr;  // the host side's
     LogPaneWidget* sRichEdit1 = nullptr;
     LogPaneWidget* sRichEdit2 = nullptr;
     QTimer Timer1;
     QTimer Timer2;
     QTimer Timer3;
+    // Drive a side in fast mode instead of Timer1 or Timer2.
+    LineRunner ModbusRunner;
+    LineRunner VeltRunner;
     // Single-shot: the next attempt to open a side's port whose device has gone.
     QTimer ModbusReopen;
     QTimer VeltReopen;
@@ -98,6 +110,8 @@ class TF_ModbusVelt : public QMainWindow {
   private:
     void BuildWindow();
     void OpenPortsInUse();
+    void StopLines();
+    void ShowLineModes();
     void TendPort(Side side);
     void ShowLogFlag();
     void SetLogFlag(int value);
@@ -108,6 +122,9 @@ class TF_ModbusVelt : public QMainWindow {
     std::unique_ptr<SettingsFile> settingsFile_;
     Dialogs dialogs_;
     bool shown_ = false;
+    // A fast line's number for sPanel5, and whether it is already on its way there.
+    int panelNext_ = 0;
+    bool panelQueued_ = false;
 };
 
 }  // namespace conv

@@ -8,8 +8,10 @@
 
 #include "core/line_recovery.h"
 #include "core/program_state.h"
+#include "host/fast_host.h"
 #include "host/host_link.h"
 #include "log/operation_log.h"
+#include "modbus/fast_poll.h"
 #include "modbus/poll.h"
 #include "serial/serial_port.h"
 #include "store/tank_table.h"
@@ -30,6 +32,9 @@ struct Converter {
     std::unique_ptr<SerialPort> VeltPort;
     PollState Poll;
     HostLink Host;
+    // The schedulers of the sides that run in fast mode.
+    FastPoll FastModbus;
+    FastHost FastVelt;
     LineRecovery ModbusRecovery;
     LineRecovery VeltRecovery;
 

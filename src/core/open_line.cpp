@@ -1,6 +1,7 @@
 #include "core/open_line.h"
 
 #include "core/converter.h"
+#include "core/line_modes.h"
 #include "log/message_boxes.h"
 
 namespace conv {
@@ -16,6 +17,7 @@ bool OpenLine(SerialPort& port, const std::string& name, const LineSettings& lin
 void StartLine(Converter& c, Side side, MessageBoxes& boxes) {
     const LineSettings& line = Converter::Settings(side);
     const std::string& name = c.PortName(side);
+    PrepareLine(c, side);
     OpenLine(c.Port(side), name, line, boxes);
     if (side == Side::kModbus) {
         c.Log.LogModbus("MODBUS - " + name);

@@ -25,8 +25,9 @@ inline bool OpenVeltPort(SerialPort& port, const std::string& name, MessageBoxes
     return OpenLine(port, name, kVeltLine, boxes);
 }
 
-// A side in use as the start-up (and a reconfiguration) brings it up: opens its port, with the
-// side's box when that fails, and logs the port's name ("MODBUS - Com5") and its line settings.
+// A side in use as the start-up (and a reconfiguration) brings it up: opens its port for the
+// side's mode (core/line_modes.h), with the side's box when that fails, and logs the port's name
+// ("MODBUS - Com5") and its line settings. A fast side's scheduler is then restarted by its loop.
 void StartLine(Converter& c, Side side, MessageBoxes& boxes);
 
 }  // namespace conv

@@ -32,6 +32,10 @@ void ReadPorts(SettingsFile& file, ProgramState& s, MessageBoxes& boxes) {
     s.ModbusPortExists = ReadPortExists(file, ini::kModbus, boxes);
     s.VeltPortName = file.ReadString(ini::kVelt, ini::kPortName, ini::kVeltPortDefault);
     s.VeltPortExists = ReadPortExists(file, ini::kVelt, boxes);
+    s.ModbusFast = ReadRangedKey(file, ini::kFastPoll, boxes);
+    s.ModbusTimeoutMs = ReadRangedKey(file, ini::kReplyTimeout, boxes);
+    s.ModbusPauseMs = ReadRangedKey(file, ini::kQuietPause, boxes);
+    s.VeltFast = ReadRangedKey(file, ini::kFastReply, boxes);
 }
 
 int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes& boxes) {
@@ -44,6 +48,20 @@ int ReadPortExists(SettingsFile& file, const std::string& section, MessageBoxes&
         return 0;
     }
     return value;
+}
+
+int ReadRangedKey(SettingsFile& file, const ini::RangedKey& key, MessageBoxes& boxes) {
+    const std::string def = std::to_string(key.Default);
+    const std::string text = file.ReadString(key.Section, key.Key, def);
+    int value = 0;
+    if (ParseWholeNumber(text, value) && value >= key.Min && value <= key.Max) return value;
+    const std::string allowed =
+        key.Max - key.Min == 1 ? std::to_string(key.Min) + " или " + std::to_string(key.Max)
+                               : "от " + std::to_string(key.Min) + " до " + std::to_string(key.Max);
+    boxes.Show("Неверное значение в файле настроек: [" + std::string(key.Section) + "] " + key.Key +
+                   "=\"" + text + "\". Допустимо " + allowed + ", используется " + def + ".",
+               kAppTitle);
+    return key.Default;
 }
 
 void LoadStartupSettings(SettingsFile& file, Converter& conv, MessageBoxes& boxes) {

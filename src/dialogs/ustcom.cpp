@@ -2,12 +2,14 @@
 
 #include <QAbstractItemView>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -107,8 +109,29 @@ TF_UstCom::TF_UstCom(Converter& conv, AppServices& services, QWidget* parent)
         combo->setMinimumWidth(kLeastBoxWidth);
         rows->addWidget(combo, row, 2);
     };
+    const auto millis = [&](const ini::RangedKey& key) {
+        auto* box = new QSpinBox(panel);
+        box->setRange(key.Min, key.Max);
+        box->setSuffix(QStringLiteral(" мс"));
+        return box;
+    };
+    const auto modeRow = [&](int row, QCheckBox* fast, std::initializer_list<QWidget*> more) {
+        auto* line = new QHBoxLayout;
+        line->addWidget(fast);
+        for (QWidget* w : more) line->addWidget(w);
+        line->addStretch();
+        rows->addLayout(line, row, 1, 1, 2);
+    };
     side(0, "MODBUS", sRadioGroup1, sComboBox1);
-    side(1, "VELT", sRadioGroup2, sComboBox2);
+    sCheckBox1 = new QCheckBox(QString::fromUtf8(ini::kFastPoll.Key), panel);
+    sSpinEdit1 = millis(ini::kReplyTimeout);
+    sSpinEdit2 = millis(ini::kQuietPause);
+    modeRow(1, sCheckBox1,
+            {new QLabel(QString::fromUtf8(ini::kReplyTimeout.Key), panel), sSpinEdit1,
+             new QLabel(QString::fromUtf8(ini::kQuietPause.Key), panel), sSpinEdit2});
+    side(2, "VELT", sRadioGroup2, sComboBox2);
+    sCheckBox2 = new QCheckBox(QString::fromUtf8(ini::kFastReply.Key), panel);
+    modeRow(3, sCheckBox2, {});
 
     sButton1 = new QPushButton(QStringLiteral("&Применить"), this);
     sButton2 = new QPushButton(QStringLiteral("&Выход"), this);
@@ -157,6 +180,10 @@ void TF_UstCom::FormShow() {
     sComboBox1->setEditText(QString::fromStdString(s.ModbusPortName));
     sRadioGroup2->SetItemIndex(s.VeltPortExists != 0 ? 1 : 0);
     sComboBox2->setEditText(QString::fromStdString(s.VeltPortName));
+    sCheckBox1->setChecked(s.ModbusFast == 1);
+    sSpinEdit1->setValue(s.ModbusTimeoutMs);
+    sSpinEdit2->setValue(s.ModbusPauseMs);
+    sCheckBox2->setChecked(s.VeltFast == 1);
     FitBoxesToNames();
 }
 
@@ -191,7 +218,16 @@ void TF_UstCom::sButton1Click() {
         const int veltIndex = sRadioGroup2->ItemIndex();
         if (!f.WriteString(ini::kVelt, ini::kPortExists, std::to_string(veltIndex))) return false;
         s.VeltPortExists = veltIndex;
-        return true;
+        // Then the modes, each taking effect in memory once the file holds it.
+        const auto store = [&](const ini::RangedKey& key, int value, int32_t& field) {
+            if (!f.WriteString(key.Section, key.Key, std::to_string(value))) return false;
+            field = value;
+            return true;
+        };
+        return store(ini::kFastPoll, sCheckBox1->isChecked() ? 1 : 0, s.ModbusFast) &&
+               store(ini::kReplyTimeout, sSpinEdit1->value(), s.ModbusTimeoutMs) &&
+               store(ini::kQuietPause, sSpinEdit2->value(), s.ModbusPauseMs) &&
+               store(ini::kFastReply, sCheckBox2->isChecked() ? 1 : 0, s.VeltFast);
     }();
     services_.boxes->Show(written ? "Информация зафиксирована!" : "Проблемы с записью в INI-файл",
                           kAppTitle);

@@ -1,6 +1,6 @@
-// Serial port setup: which port each side of the converter uses and whether the side is used at
-// all. It only records the choice, in memory and in the settings file; the main window closes
-// and reopens the ports when the dialog has gone.
+// Serial port setup: which port each side of the converter uses, whether the side is used at all,
+// and whether it runs on its timer's ticks or in fast mode. It only records the choice, in memory
+// and in the settings file; the main window closes and reopens the ports when the dialog has gone.
 #pragma once
 
 #include <QGroupBox>
@@ -10,8 +10,10 @@
 #include "dialogs/form.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QPushButton;
+class QSpinBox;
 
 namespace conv {
 
@@ -45,6 +47,11 @@ class TF_UstCom : public Form {
     QComboBox* sComboBox1 = nullptr;
     RadioGroup* sRadioGroup2 = nullptr;  // VELT
     QComboBox* sComboBox2 = nullptr;
+    // Fast mode of each side, and the MODBUS side's reply timeout and quiet pause in it.
+    QCheckBox* sCheckBox1 = nullptr;  // MODBUS
+    QSpinBox* sSpinEdit1 = nullptr;   // "Ожидание", ms
+    QSpinBox* sSpinEdit2 = nullptr;   // "Пауза", ms
+    QCheckBox* sCheckBox2 = nullptr;  // VELT
     QPushButton* sButton1 = nullptr;
     QPushButton* sButton2 = nullptr;
 

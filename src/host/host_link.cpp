@@ -107,14 +107,19 @@ void Recognise(HostContext& ctx, uint8_t b) {
 }  // namespace
 
 void OprosVelt(HostLink& link, const TankTable& table, SerialPort& port, OperationLog& log) {
-    HostContext ctx{link, table, port, log};
     link.RxCount = port.ReadAvailable(link.RxBuffer.data(), static_cast<int>(link.RxBuffer.size()));
+    ServeVelt(link, table, port, log);
+}
+
+void ServeVelt(HostLink& link, const TankTable& table, SerialPort& port, OperationLog& log) {
+    HostContext ctx{link, table, port, log};
     if (link.RxCount < 0) {
         log.LogVelt("Ошибка связи");
         return;
     }
     if (link.RxCount == 0) return;
-    // Requests are single bytes; two in one tick cannot be told apart, so neither is served.
+    // Requests are single bytes; two in one tick (or one burst) cannot be told apart, so neither
+    // is served.
     if (link.RxCount >= 2) {
         ctx.SendStatus(kStatusRejected);
         return;

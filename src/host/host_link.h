@@ -19,7 +19,11 @@ struct HostLink {
     int32_t SelectedGroup = 0;          // 0..15
 };
 
-// One service step (Timer2).
+// One service step (Timer2): reads every waiting byte into RxBuffer/RxCount, then ServeVelt.
 void OprosVelt(HostLink& link, const TankTable& table, SerialPort& port, OperationLog& log);
+
+// Answers what RxBuffer/RxCount hold: nothing for 0, "Ошибка связи" for -1, 0xC0 for two bytes or
+// more, else the single command byte. A line in fast mode fills them itself (fast_host.h).
+void ServeVelt(HostLink& link, const TankTable& table, SerialPort& port, OperationLog& log);
 
 }  // namespace conv

@@ -48,4 +48,20 @@ RequestFrame BuildWriteRequest(uint8_t slave, uint16_t reg, uint16_t value) {
     return Build(slave, kFnWriteSingleRegister, reg, value);
 }
 
+int ExpectedReplyLength(const RequestFrame& request) {
+    switch (request[1]) {
+        case kFnWriteSingleRegister:
+            return kRequestLength;  // the gauge echoes a write
+        case kFnReadInputRegisters:
+            return ReadReplyLength(request[4] << 8 | request[5]);
+        default:
+            return 0;
+    }
+}
+
+bool IsExceptionReply(const uint8_t* reply, int length, uint8_t function) {
+    return length == kExceptionReplyLength && reply[1] == (function | 0x80) &&
+           CrcMatches(reply, length);
+}
+
 }  // namespace conv

@@ -37,4 +37,14 @@ constexpr int ReadReplyLength(int count) {
     return kReplyHeaderLength + 2 * count + kCrcLength;
 }
 
+// Length of the reply that completes `request`: the echo of a write, the registers of a read
+// (0 for any other function).
+int ExpectedReplyLength(const RequestFrame& request);
+
+// True when the `length` bytes of `reply` are a whole exception reply to a request of function
+// `function`: five bytes, the function code with its high bit set, a good CRC. A five-byte reply
+// counts as an exception whatever it holds; this is the stricter test for deciding one before
+// the rest of a longer reply could have come.
+bool IsExceptionReply(const uint8_t* reply, int length, uint8_t function);
+
 }  // namespace conv

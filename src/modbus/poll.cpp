@@ -94,14 +94,18 @@ void SendGroup(PollContext& c) {
     }
 }
 
-// Reads whatever the gauge sent since the last request and hands it to the decoder of the group
-// that was sent.
-void AnalizRead(PollContext& c) {
-    PollState& p = c.Poll;
-    const int got = c.Port.ReadAvailable(p.RxFrame.data(), kRxCapacity);
-    // A port that claims more than the room it was given is as broken as one reporting an error.
-    p.RxCount = got < 0 || got > kRxCapacity ? -1 : got;
+}  // namespace
 
+void ReadReply(PollState& poll, SerialPort& port) {
+    const int got = port.ReadAvailable(poll.RxFrame.data(), kRxCapacity);
+    // A port that claims more than the room it was given is as broken as one reporting an error.
+    poll.RxCount = got < 0 || got > kRxCapacity ? -1 : got;
+}
+
+// Whatever the gauge sent since the last request goes to the decoder of the group that was sent.
+void DecideReply(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log) {
+    PollContext c{poll, table, port, log};
+    PollState& p = poll;
     if (!c.CursorOnTank()) {
         p.PollGroup = kGroupTankDone;
         return;
@@ -144,15 +148,9 @@ void AnalizRead(PollContext& c) {
     }
 }
 
-}  // namespace
-
-void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log) {
+PollSent SendNextRequest(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log) {
     PollContext c{poll, table, port, log};
-    if (poll.ReplyPending == 1) {
-        AnalizRead(c);
-        poll.ReplyPending = 0;
-    }
-    if (poll.CycleState != kCycleRunning) return;
+    if (poll.CycleState != kCycleRunning) return PollSent::kNothing;
 
     for (;;) {
         ShowPanel(poll, poll.PollChannel);
@@ -163,7 +161,7 @@ void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationL
                 poll.PollGroup = kGroupTankDone;
                 poll.CycleState = kCycleFinished;
                 table.FirstCycleDone = 1;
-                return;
+                return PollSent::kNothing;
             }
             poll.PollChannel = next;
             poll.PollGroup = 0;
@@ -180,8 +178,27 @@ void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationL
         SendGroup(c);
         break;
     }
+    const PollSent sent = poll.PollGroup == 0 ? PollSent::kZeroByte : PollSent::kRequest;
     ++poll.PollGroup;
     poll.ReplyPending = 1;
+    return sent;
+}
+
+namespace {
+
+void AnalizRead(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log) {
+    ReadReply(poll, port);
+    DecideReply(poll, table, port, log);
+}
+
+}  // namespace
+
+void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log) {
+    if (poll.ReplyPending == 1) {
+        AnalizRead(poll, table, port, log);
+        poll.ReplyPending = 0;
+    }
+    SendNextRequest(poll, table, port, log);
 }
 
 void PacingStep(PollState& poll) {

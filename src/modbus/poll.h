@@ -61,8 +61,21 @@ struct PollContext {
     uint8_t SlaveByte() const;
 };
 
-// One poll step (Timer1).
+// One poll step (Timer1): AnalizRead of a pending reply (ReadReply, then DecideReply), then
+// SendNextRequest. A line in fast mode calls the halves itself (fast_poll.h).
 void OprosModBus(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log);
+
+// Reads every byte waiting on the port into RxFrame; RxCount := the count, or -1.
+void ReadReply(PollState& poll, SerialPort& port);
+// Hands RxFrame/RxCount to the decoder of the group that was sent; PollGroup is one past it.
+void DecideReply(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log);
+
+// What SendNextRequest put on the line.
+enum class PollSent { kNothing, kZeroByte, kRequest };
+// While the cycle runs: moves the cursor to the next request, sends it (the zero byte, or the
+// request in TxFrame) and marks its reply pending. Nothing when the cycle is not running, or when
+// this call ended it.
+PollSent SendNextRequest(PollState& poll, TankTable& table, SerialPort& port, OperationLog& log);
 // The pacing step (Timer3).
 void PacingStep(PollState& poll);
 

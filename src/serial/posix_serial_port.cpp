@@ -127,6 +127,10 @@ class PosixSerialPort final : public SerialPort {
     bool IsOpen() const override { return fd_ >= 0; }
     bool DeviceGone() const override { return gone_; }
 
+    // The descriptor is non-blocking and can always be polled; nothing changes at open.
+    void SetArrivalNotification(bool on) override { notify_ = on; }
+    intptr_t ArrivalHandle() const override { return notify_ ? fd_ : -1; }
+
   private:
     // The read result of a device that is no longer there: a line error to the protocol side,
     // and a loss to whoever tends the port.
@@ -203,6 +207,7 @@ class PosixSerialPort final : public SerialPort {
     }
 
     int fd_ = -1;
+    bool notify_ = false;
     bool gone_ = false;
     bool haveCounters_ = false;
     LineErrorCounters counters_{};

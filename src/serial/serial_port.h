@@ -1,6 +1,7 @@
 // One serial line, as the protocol sides see it: no reader thread, no framing, no time-outs.
 // Writes are issued and forgotten; reads take whatever the driver has queued at that moment.
-// All timing lives in the callers, which run at timer ticks.
+// All timing lives in the callers, which run at timer ticks or, for a line in fast mode, when the
+// port tells them that bytes have arrived.
 #pragma once
 
 #include <climits>
@@ -37,6 +38,21 @@ class SerialPort {
     virtual int ReadAvailable(uint8_t* buffer, int capacity) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+
+    // Arrival notification, for a loop that wakes when bytes come in instead of on a tick. Asked
+    // for before Open and kept until asked otherwise: on Windows it needs the line opened for
+    // overlapped I/O, which a line read on ticks never is, so a tick line opens exactly as before.
+    virtual void SetArrivalNotification(bool on) { (void)on; }
+    // What the loop waits on while the port is open: on POSIX the descriptor (readable or hung
+    // up), on Windows an event handle that a comm-event wait signals when a byte arrives. -1 when
+    // the port is closed, or opened without arrival notification, or has no such thing (a fake),
+    // or its driver gave the wait up; a loop then looks at the port now and then (OnPort in
+    // serial/line_wait.h).
+    virtual intptr_t ArrivalHandle() const { return -1; }
+    // After the loop has seen the handle signalled and before it reads: starts the next wait for a
+    // byte (Windows; nothing to do on POSIX). Bytes that came before it are there for the read;
+    // bytes that come after it signal the handle again.
+    virtual void RearmArrival() {}
     // true when the last read or write found the device itself gone (an unplugged USB adapter,
     // a pseudo-terminal whose far end closed), as opposed to a line error on a line that is
     // still there. Cleared by Open and Close.

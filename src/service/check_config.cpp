@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/converter.h"
+#include "core/line_modes.h"
 #include "core/startup_settings.h"
 #include "log/message_boxes.h"
 #include "serial/port_name.h"
@@ -142,9 +143,15 @@ ConfigReport CheckConfig(const std::string& path) {
         const bool modbus = side == Side::kModbus;
         std::string line = std::string(modbus ? "MODBUS" : "VELT") + ": порт " + c.PortName(side);
         if (c.InUse(side)) {
-            line += std::string(", используется, ") + Converter::Settings(side).logLine +
-                    (modbus ? ", режим: по таймеру, шаг опроса 800 мс, перезапуск цикла 1000 мс"
-                            : ", режим: по таймеру, ответ хосту каждые 55 мс");
+            line += std::string(", используется, ") + Converter::Settings(side).logLine;
+            if (!IsFast(c, side)) {
+                line += modbus ? ", режим: по таймеру, шаг опроса 800 мс, перезапуск цикла 1000 мс"
+                               : ", режим: по таймеру, ответ хосту каждые 55 мс";
+            } else if (modbus) {
+                line += ", режим: " + ModbusModeText(c.State) + ", перезапуск цикла 1000 мс";
+            } else {
+                line += ", режим: " + VeltModeText(c.State);
+            }
         } else {
             line += ", не используется";
         }

@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "core/line_modes.h"
 #include "core/open_line.h"
 #include "core/startup_settings.h"
 #include "settings/ini_document.h"
@@ -16,6 +17,14 @@ size_t Index(Side side) {
     return side == Side::kModbus ? 0 : 1;
 }
 
+NativeHandle Native(intptr_t handle) {
+#ifdef _WIN32
+    return reinterpret_cast<NativeHandle>(handle);
+#else
+    return static_cast<NativeHandle>(handle);
+#endif
+}
+
 }  // namespace
 
 Service::Service(EventLoop& loop, Console& console, std::string settingsPath)
@@ -28,9 +37,15 @@ Service::Service(EventLoop& loop, Console& console, std::string settingsPath)
       conv_(modbusPane_, veltPane_, MakeSystemSerialPort(), MakeSystemSerialPort()) {
     pollTimer_ = loop_.AddTimer([this] { StepSide(Side::kModbus); });
     hostTimer_ = loop_.AddTimer([this] { StepSide(Side::kVelt); });
-    pacingTimer_ = loop_.AddTimer([this] { PacingStep(conv_.Poll); });
+    pacingTimer_ = loop_.AddTimer([this] {
+        PacingStep(conv_.Poll);
+        // The pacing may have started the cycle again, which a fast line must not wait for.
+        if (fast_[Index(Side::kModbus)]) StepFast(Side::kModbus);
+    });
     reopenTimer_[0] = loop_.AddTimer([this] { TendPort(Side::kModbus); });
     reopenTimer_[1] = loop_.AddTimer([this] { TendPort(Side::kVelt); });
+    fastTimer_[0] = loop_.AddTimer([this] { StepFast(Side::kModbus); });
+    fastTimer_[1] = loop_.AddTimer([this] { StepFast(Side::kVelt); });
 }
 
 void Service::Start() {
@@ -42,19 +57,64 @@ void Service::Start() {
 }
 
 // As the window's start-up and its port re-configuration: each side in use is opened, logged and
-// stepped; a side whose open failed is stepped all the same and sends nothing.
+// stepped, on its period or on its scheduler; a side whose open failed is stepped all the same and
+// sends nothing.
 void Service::StartSides() {
     for (Side side : {Side::kModbus, Side::kVelt}) {
         const EventLoop::TimerId step = side == Side::kModbus ? pollTimer_ : hostTimer_;
+        StopFast(side);
         if (!conv_.InUse(side)) {
             loop_.Disarm(step);
             continue;
         }
         StartLine(conv_, side, boxes_);
-        if (!loop_.Armed(step)) {
+        if (IsFast(conv_, side)) {
+            loop_.Disarm(step);
+            RestartLine(conv_, side, AsMicros(Clock::now()));
+            fast_[Index(side)] = true;
+            StepFast(side);
+        } else if (!loop_.Armed(step)) {
             loop_.ArmEvery(step, side == Side::kModbus ? kPollInterval : kHostInterval);
         }
     }
+}
+
+void Service::StepFast(Side side) {
+    const size_t i = Index(side);
+    if (!fast_[i]) return;
+    SerialPort& port = conv_.Port(side);
+    const MicroTime now = AsMicros(Clock::now());
+    LineWait wait = OnPort(FastLineStep(conv_, side, now), port, now);
+    WatchArrival(side, wait.OnArrival ? port.ArrivalHandle() : -1);
+    if (wait.OnArrival && watched_[i] == -1 && now + kLookWithoutArrivalUs < wait.Deadline) {
+        wait.Deadline = now + kLookWithoutArrivalUs;  // a loop that cannot watch it looks
+    }
+    if (wait.Deadline == LineWait::kNever) {
+        loop_.Disarm(fastTimer_[i]);
+    } else {
+        loop_.ArmAt(fastTimer_[i], AsSteady(wait.Deadline));
+    }
+}
+
+void Service::StopFast(Side side) {
+    WatchArrival(side, -1);
+    loop_.Disarm(fastTimer_[Index(side)]);
+    fast_[Index(side)] = false;
+}
+
+// Watched only while the scheduler wants bytes: a descriptor that stays readable would otherwise
+// wake the loop at every turn.
+void Service::WatchArrival(Side side, intptr_t handle) {
+    intptr_t& watched = watched_[Index(side)];
+    if (handle == watched) return;
+    if (watched != -1) loop_.Unwatch(Native(watched));
+    watched = -1;
+    if (handle == -1) return;
+    const bool on = loop_.WatchInput(Native(handle), [this, side] {
+        conv_.Port(side).RearmArrival();
+        StepFast(side);
+    });
+    if (on) watched = handle;
 }
 
 void Service::StepSide(Side side) {
@@ -97,6 +157,7 @@ void Service::Reload() {
     for (Side side : {Side::kModbus, Side::kVelt}) {
         ForgetLoss(conv_, side);
         loop_.Disarm(reopenTimer_[Index(side)]);
+        StopFast(side);  // not watching a descriptor about to be closed
         conv_.Port(side).Close();
     }
     console_.Err("Настройки перечитаны из " + settingsPath_);
@@ -104,6 +165,8 @@ void Service::Reload() {
 }
 
 void Service::Stop(const char* signalName) {
+    StopFast(Side::kModbus);
+    StopFast(Side::kVelt);
     conv_.ModbusPort->Close();
     conv_.VeltPort->Close();
     console_.Err(std::string("Остановлено сигналом ") + signalName + ", порты закрыты");

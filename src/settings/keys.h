@@ -23,4 +23,19 @@ inline constexpr const char* kAccessCode = "доступа";
 inline constexpr const char* kOperatorPassword = "оператора";
 inline constexpr const char* kDefaultPassword = "731904";
 
+// A whole-number key with the values it may take; anything else (or no number) gives the default.
+struct RangedKey {
+    const char* Section;
+    const char* Key;
+    int Default;
+    int Min;
+    int Max;
+};
+
+// Fast mode of each side and the MODBUS side's two times in it, in milliseconds.
+inline constexpr RangedKey kFastPoll{kModbus, "Быстрый опрос", 0, 0, 1};
+inline constexpr RangedKey kReplyTimeout{kModbus, "Ожидание", 800, 50, 5000};
+inline constexpr RangedKey kQuietPause{kModbus, "Пауза", 20, 0, 2000};
+inline constexpr RangedKey kFastReply{kVelt, "Быстрый ответ", 0, 0, 1};
+
 }  // namespace conv::ini

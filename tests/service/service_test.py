@@ -23,10 +23,11 @@ LEVEL_3, LEVEL_7 = (12345).to_bytes(4, "little"), (20000).to_bytes(4, "little")
 IDENT = b"\x00\x0a\x06\x3c\x30"  # the answer to 0x07 once the first cycle is over
 
 
-def ini(tanks="1=3", slave=80, modbus=None, velt=None, log=1):
+def ini(tanks="1=3", slave=80, modbus=None, velt=None, log=1, fast=0):
     lines = ["[Резервуар]", *tanks.split(), "[SLAVE]", f"Адрес={slave}", "[Флаг]", f"Протокол={log}"]
-    for section, port in (("MODBUS", modbus), ("VELT", velt)):
-        lines += [f"[{section}]", f"Com-порт={port or 'Com1'}", f"Существует={int(bool(port))}"]
+    for section, port, mode in (("MODBUS", modbus, "Быстрый опрос"), ("VELT", velt, "Быстрый ответ")):
+        lines += [f"[{section}]", f"Com-порт={port or 'Com1'}", f"Существует={int(bool(port))}",
+                  f"{mode}={fast}"]
     return "\n".join(lines) + "\n"
 
 
@@ -93,6 +94,8 @@ class HostEnd:
 
 
 class ServiceCase(unittest.TestCase):
+    FAST = 0  # both sides' mode
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="conv-service-")
         self.path = os.path.join(self.dir.name, "Nastroika.ini")
@@ -126,7 +129,7 @@ class ServiceCase(unittest.TestCase):
     def road(self):
         """gauge-sim, the host end and the service between them, until tank 1 is served."""
         g, host = self.gauge(), HostEnd(self.link["host"])
-        s = self.service(ini(modbus=self.link["gauge"], velt=self.link["host"]))
+        s = self.service(ini(modbus=self.link["gauge"], velt=self.link["host"], fast=self.FAST))
         self.assertEqual(host.until([0xC3, 0xD4], lambda r: r[1][:1] == b"\0")[1][3:7], LEVEL_3)
         return g, host, s
 
@@ -147,6 +150,9 @@ class CheckConfig(ServiceCase):
              ["не найден: служба создаст его"]),
             ("a folder in its place", "dir", ["--check-config"], 1, [],
              ["Не удалось прочитать файл настроек"]),
+            ("fast modes", ini(modbus="/dev/ttyUSB0", velt="/dev/ttyUSB1", fast=1),
+             ["--check-config"], 0, ["режим: быстрый: ожидание 800 мс, пауза 20 мс, перезапуск",
+                                     "9600,8,1,EVEN, режим: быстрый ответ"], []),
             ("help", None, ["--help"], 0, ["Коды выхода:", "SIGHUP"], []),
             ("unknown option", None, ["--check"], 2, [], ["неизвестный параметр: --check"]),
         ]
@@ -219,13 +225,18 @@ class PortReturn(ServiceCase):
     def test_host_side(self):
         HostEnd(self.link["gauge"])  # a gauge line without tanks: the first cycle ends at once
         host = HostEnd(self.link["host"])
-        s = self.service(ini("", modbus=self.link["gauge"], velt=self.link["host"]))
+        s = self.service(ini("", modbus=self.link["gauge"], velt=self.link["host"], fast=self.FAST))
         host.until([0x07], lambda r: r[0] == IDENT)
         os.close(host.master)
         os.close(host.slave)
         renewed = []
         self.lost_and_back(s, "VELT", lambda: renewed.append(HostEnd(self.link["host"])))
         self.assertEqual(renewed[0].ask(0x07), [IDENT])
+
+
+class PortReturnFast(PortReturn):
+    """A fast side whose device goes comes back as a tick side does."""
+    FAST = 1
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 // libmodbus, or a pseudo-terminal pair whose other side the converter opens.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -9,6 +10,10 @@ struct _modbus;
 typedef struct _modbus modbus_t;
 
 namespace conv::gauge_sim {
+
+// One character on the gauge line at its settings: start bit, 8 data bits, parity, two stop bits
+// at 19200 baud.
+inline constexpr std::chrono::microseconds kCharTime{12 * 1'000'000 / 19200};
 
 class Line {
   public:

@@ -49,10 +49,13 @@ struct Options {
     std::string scenario;
     bool quiet = false;
     int gapMs = kDefaultGapMs;
+    int delayMs = 0;    // before the first byte of every answer
+    bool pace = false;  // answers go out a byte at a time, at the line's rate
 };
 
 const char kUsage[] =
-    "usage: gauge-sim (--pty [--link PATH] | --device PATH) [--quiet] [--gap MS] SCENARIO.json\n"
+    "usage: gauge-sim (--pty [--link PATH] | --device PATH) [--quiet] [--gap MS] [--delay MS]\n"
+    "                 [--pace] SCENARIO.json\n"
     "  --pty          create a pseudo-terminal pair; the first output line is \"PTY <path>\",\n"
     "                 the path the converter opens\n"
     "  --link PATH    with --pty: also make PATH a symbolic link to that path (removed at exit)\n"
@@ -60,6 +63,8 @@ const char kUsage[] =
     "                 the first output line is \"DEVICE <path>\"\n"
     "  --quiet        no REQ/JUNK line per request\n"
     "  --gap MS       silence that ends an incomplete request (default 50)\n"
+    "  --delay MS     answer this long after the request (default 0)\n"
+    "  --pace         send answers a byte at a time at 19200 baud, 12 bits a byte (625 us)\n"
     "signals: SIGUSR1 reloads the scenario, SIGINT/SIGTERM end the simulator\n";
 
 std::optional<Options> ParseArgs(int argc, char** argv) {
@@ -71,16 +76,19 @@ std::optional<Options> ParseArgs(int argc, char** argv) {
             o.pty = true;
         } else if (arg == "--quiet") {
             o.quiet = true;
-        } else if (arg == "--device" || arg == "--link" || arg == "--gap") {
+        } else if (arg == "--pace") {
+            o.pace = true;
+        } else if (arg == "--device" || arg == "--link" || arg == "--gap" || arg == "--delay") {
             const char* v = value();
             if (!v) return std::nullopt;
             if (arg == "--device") o.device = v;
             if (arg == "--link") o.link = v;
-            if (arg == "--gap") {
+            if (arg == "--gap" || arg == "--delay") {
                 char* end = nullptr;
                 const long ms = std::strtol(v, &end, 10);
-                if (*end != '\0' || ms < 1 || ms > 10000) return std::nullopt;
-                o.gapMs = static_cast<int>(ms);
+                const long least = arg == "--gap" ? 1 : 0;
+                if (*end != '\0' || ms < least || ms > 10000) return std::nullopt;
+                (arg == "--gap" ? o.gapMs : o.delayMs) = static_cast<int>(ms);
             }
         } else if (!arg.empty() && arg[0] != '-' && o.scenario.empty()) {
             o.scenario = arg;
@@ -99,10 +107,12 @@ void Say(const std::string& line) {
     std::cout << line << std::endl;
 }
 
-// Bytes waiting to go out, in order; a piece is not written before its time.
+// Bytes waiting to go out, in order; a piece is not written before its time. `announce` is the
+// request's line, said once the piece's first byte is on the line.
 struct Outgoing {
     Clock::time_point due;
     std::vector<uint8_t> bytes;
+    std::string announce;
 };
 
 class Simulator {
@@ -114,11 +124,12 @@ class Simulator {
 
   private:
     void Handle(const FrameEvent& event);
-    void Enqueue(const std::vector<Chunk>& chunks);
+    // false when there was nothing to send.
+    bool Enqueue(const std::vector<Chunk>& chunks, std::string announce);
     // Writes what is due; false when the line has failed.
     bool WriteDue();
-    // Until the next piece falls due or a partial request is given up; -1: no such time.
-    int TimeoutMs(Clock::time_point now) const;
+    // Until the next piece falls due or a partial request is given up; nullopt: no such time.
+    std::optional<Clock::duration> Timeout(Clock::time_point now) const;
     void Reload();
 
     Options options_;
@@ -129,14 +140,27 @@ class Simulator {
     std::deque<Outgoing> out_;
 };
 
-void Simulator::Enqueue(const std::vector<Chunk>& chunks) {
-    Clock::time_point at = Clock::now();
+bool Simulator::Enqueue(const std::vector<Chunk>& chunks, std::string announce) {
+    Clock::time_point at = Clock::now() + milliseconds(options_.delayMs);
+    size_t first = out_.size();
     for (const Chunk& c : chunks) {
         at += milliseconds(c.delayMs);
         // One line, one sender: nothing overtakes a piece still waiting for its time.
         if (!out_.empty()) at = std::max(at, out_.back().due);
-        out_.push_back({at, c.bytes});
+        if (!options_.pace) {
+            out_.push_back({at, c.bytes, {}});
+            continue;
+        }
+        // A byte is there once its last stop bit is.
+        for (uint8_t b : c.bytes) {
+            at += kCharTime;
+            out_.push_back({at, {b}, {}});
+        }
     }
+    while (first < out_.size() && out_[first].bytes.empty()) ++first;
+    if (first == out_.size()) return false;
+    out_[first].announce = std::move(announce);
+    return true;
 }
 
 bool Simulator::WriteDue() {
@@ -147,6 +171,10 @@ bool Simulator::WriteDue() {
             if (errno == EAGAIN || errno == EINTR) return true;  // wait for POLLOUT
             Say(std::string("LINE write failed: ") + std::strerror(errno));
             return false;
+        }
+        if (n > 0 && !out_.front().announce.empty()) {
+            Say(out_.front().announce);
+            out_.front().announce.clear();
         }
         bytes.erase(bytes.begin(), bytes.begin() + n);
         if (!bytes.empty()) return true;
@@ -162,13 +190,19 @@ void Simulator::Handle(const FrameEvent& event) {
     }
     const Answer a = event.type == FrameEvent::Type::kZero ? responder_->OnZeroByte()
                                                            : responder_->OnFrame(event.bytes);
-    Enqueue(a.chunks);
+    const std::string line = "REQ " + Hex(event.bytes) + " (" + a.label + ") -> " + a.outcome;
+    // Logged after the answer (or its first byte) is on its way, so that a reader of this line
+    // finds the bytes. An answer that is delayed or paced says it when its first byte goes out.
+    const bool later = options_.delayMs > 0 || options_.pace;
+    if (Enqueue(a.chunks, later && !options_.quiet ? line : std::string()) && later) {
+        WriteDue();
+        return;
+    }
     WriteDue();
-    // Logged after the answer is on its way, so that a reader of this line finds the bytes.
-    if (!options_.quiet) Say("REQ " + Hex(event.bytes) + " (" + a.label + ") -> " + a.outcome);
+    if (!options_.quiet) Say(line);
 }
 
-int Simulator::TimeoutMs(Clock::time_point now) const {
+std::optional<Clock::duration> Simulator::Timeout(Clock::time_point now) const {
     std::optional<Clock::time_point> wake;
     // A piece already due waits for POLLOUT, not for a time.
     if (!out_.empty() && out_.front().due > now) wake = out_.front().due;
@@ -176,9 +210,8 @@ int Simulator::TimeoutMs(Clock::time_point now) const {
         const auto flush = lastRx_ + milliseconds(options_.gapMs);
         wake = wake ? std::min(*wake, flush) : flush;
     }
-    if (!wake) return -1;
-    const auto left = std::chrono::ceil<milliseconds>(*wake - now).count();
-    return static_cast<int>(std::max<long long>(0, left));
+    if (!wake) return std::nullopt;
+    return std::max(Clock::duration::zero(), *wake - now);
 }
 
 void Simulator::Reload() {
@@ -212,9 +245,11 @@ int Simulator::Run() {
         pollfd pfd{line_->Fd(), POLLIN, 0};
         const auto now = Clock::now();
         if (!out_.empty() && out_.front().due <= now) pfd.events |= POLLOUT;
-        const int timeout = TimeoutMs(now);
-        timespec ts{timeout / 1000, (timeout % 1000) * 1000000L};
-        const int rc = ppoll(&pfd, 1, timeout < 0 ? nullptr : &ts, &waiting);
+        // To the microsecond: a paced answer's bytes are 625 us apart.
+        const auto timeout = Timeout(now);
+        const auto ns = timeout ? std::chrono::ceil<std::chrono::nanoseconds>(*timeout).count() : 0;
+        timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+        const int rc = ppoll(&pfd, 1, timeout ? &ts : nullptr, &waiting);
         if (rc < 0 && errno != EINTR) {
             Say(std::string("LINE poll failed: ") + std::strerror(errno));
             return 1;

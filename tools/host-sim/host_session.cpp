@@ -14,7 +14,11 @@ Exchange HostSession::Transact(uint8_t cmd) {
     using std::chrono::milliseconds;
     Exchange ex;
     if (sentBefore_) {
-        line_.ReadUntil(ex.strayBefore, SIZE_MAX, lastSend_ + milliseconds(timing_.gapMs));
+        int gap = timing_.gapMs;
+        if (timing_.jitterMs > 0) {
+            gap += std::uniform_int_distribution<int>(0, timing_.jitterMs)(jitter_);
+        }
+        line_.ReadUntil(ex.strayBefore, SIZE_MAX, lastSend_ + milliseconds(gap));
     }
     const auto late = line_.Drain();
     ex.strayBefore.insert(ex.strayBefore.end(), late.begin(), late.end());
@@ -24,11 +28,14 @@ Exchange HostSession::Transact(uint8_t cmd) {
     lastSend_ = Clock::now();
     sentBefore_ = true;
     ex.writeFailed = line_.Write(request) == 0;
+    line_.WaitSent();
+    const auto sent = Clock::now();
 
     std::vector<uint8_t> bytes;
     const auto deadline = lastSend_ + milliseconds(timing_.timeoutMs);
     line_.ReadUntil(bytes, 1, deadline);
     if (!bytes.empty()) {
+        ex.latencyMs = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
         line_.ReadUntil(bytes, ExpectedLength(cmd, bytes[0]), deadline);
         line_.ReadUntil(bytes, SIZE_MAX, Clock::now() + milliseconds(timing_.settleMs));
     }
@@ -50,6 +57,7 @@ void HostSession::Track(const Exchange& ex) {
 
     ++counts_.requests;
     if (ex.interrupted) return;
+    if (ex.latencyMs >= 0) latencies_.push_back(ex.latencyMs);
     if (!r.Answered()) ++counts_.timeouts;
     if (r.Answered() && !r.WellFormed()) ++counts_.malformed;
     if (!ex.strayBefore.empty()) ++counts_.strays;

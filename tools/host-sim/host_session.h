@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "reply_decode.h"
@@ -14,6 +15,7 @@ namespace conv::hostsim {
 struct Timing {
     int timeoutMs = 500;  // for the whole reply, from the moment the request was written
     int gapMs = 150;      // from one request to the next
+    int jitterMs = 0;     // plus up to this much at random, so requests fall at any moment
     int settleMs = 20;    // listening after a complete reply for bytes that should not come
 };
 
@@ -23,6 +25,9 @@ struct Exchange {
     std::vector<uint8_t> strayBefore;  // arrived between the previous reply and this request
     bool writeFailed = false;          // the line took nothing (pseudo-terminal nobody reads)
     bool interrupted = false;          // a stop signal cut the wait short: nothing to judge
+    // From the end of the command byte (on a pseudo-terminal: the end of the write) to the first
+    // byte of the reply; negative when no reply came.
+    double latencyMs = -1;
 };
 
 struct Counters {
@@ -42,6 +47,8 @@ class HostSession {
     int Channel() const { return channel_; }
     int Block() const { return block_; }
     const Counters& Counts() const { return counts_; }
+    // The latency of every answered request so far, in order.
+    const std::vector<double>& Latencies() const { return latencies_; }
     const Timing& Times() const { return timing_; }
     VeltLine& Line() { return line_; }
 
@@ -55,6 +62,8 @@ class HostSession {
     bool sentBefore_ = false;
     Clock::time_point lastSend_{};
     Counters counts_;
+    std::vector<double> latencies_;
+    std::minstd_rand jitter_{1};
 };
 
 // The selection a reply leaves behind: `before` when the command did not run (0xC0, 0xFE),

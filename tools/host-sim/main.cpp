@@ -40,6 +40,7 @@ struct Options {
     double seconds = 0;
     std::string tableFile;
     bool machine = false;
+    bool latency = false;
     bool garbageOnly = false;
     std::optional<uint32_t> seed;
     std::vector<uint8_t> commands;
@@ -47,8 +48,10 @@ struct Options {
 };
 
 const char* const kUsage =
-    "usage: host-sim (--port DEVICE | --pty) [--timeout MS] [--gap MS] [--machine] HEX...\n"
-    "       host-sim (--port DEVICE | --pty) --stdin [--timeout MS] [--gap MS] [--machine]\n"
+    "usage: host-sim (--port DEVICE | --pty) [--timeout MS] [--gap MS] [--jitter MS] [--latency]\n"
+    "                [--machine] HEX...\n"
+    "       host-sim (--port DEVICE | --pty) --stdin [--timeout MS] [--gap MS] [--jitter MS]\n"
+    "                [--latency] [--machine]\n"
     "       host-sim (--port DEVICE | --pty) --poll [--v22 | --v14] [--channels A,B,..]\n"
     "                [--cycles N | --once] [--seconds N] [--table-file PATH] [--machine]\n"
     "       host-sim (--port DEVICE | --pty) (--random | --garbage) [--seconds N] [--seed N]\n"
@@ -60,6 +63,9 @@ const char* const kUsage =
     "                   each line is answered, then DONE is printed\n"
     "  --timeout MS     wait for a whole reply (default 500)\n"
     "  --gap MS         from one request to the next, at least 120 (default 150)\n"
+    "  --jitter MS      plus up to MS more at random (default 0)\n"
+    "  --latency        at the end, LATENCY requests=N answered=N p50_ms= p99_ms= max_ms=\n"
+    "                   mean_ms=: from the end of each command byte to its reply's first byte\n"
     "  --poll, --v20    walk the channels as a 2.0 host (0xDD, then 0xCn, 0xD2, data)\n"
     "  --v22            ... as a 2.2 host (0xDC instead of 0xD2); implies --poll\n"
     "  --v14            ... as a 1.4 host (0x11, then 0x2n..0xBn); implies --poll\n"
@@ -122,6 +128,8 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         kGarbage,
         kSeed,
         kStdin,
+        kJitter,
+        kLatency,
         kHelp
     };
     static const option kLong[] = {{"port", required_argument, nullptr, kPort},
@@ -142,6 +150,8 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
                                    {"garbage", no_argument, nullptr, kGarbage},
                                    {"seed", required_argument, nullptr, kSeed},
                                    {"stdin", no_argument, nullptr, kStdin},
+                                   {"jitter", required_argument, nullptr, kJitter},
+                                   {"latency", no_argument, nullptr, kLatency},
                                    {"help", no_argument, nullptr, kHelp},
                                    {nullptr, 0, nullptr, 0}};
 
@@ -216,6 +226,13 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             case kStdin:
                 fromStdin = true;
                 break;
+            case kJitter:
+                if (!ParseLong(optarg, 0, 60000, v)) return bad("--jitter takes 0..60000 ms");
+                o.timing.jitterMs = static_cast<int>(v);
+                break;
+            case kLatency:
+                o.latency = true;
+                break;
             case kHelp:
                 o.help = true;
                 return o;
@@ -280,6 +297,8 @@ int RunStdin(HostSession& session, const Options& o) {
     bool faults = false;
     std::string text;
     while (!StopRequested() && std::getline(std::cin, text)) {
+        const size_t answeredBefore = session.Latencies().size();
+        const long requestsBefore = session.Counts().requests;
         std::istringstream words(text.substr(0, text.find('#')));
         std::string word;
         while (words >> word) {
@@ -291,6 +310,13 @@ int RunStdin(HostSession& session, const Options& o) {
             const Exchange ex = session.Transact(cmd);
             PrintExchange(ex, o);
             faults = faults || (!ex.reply.WellFormed() && !ex.interrupted);
+        }
+        if (o.latency) {  // of this line's requests; the whole session's follows at the end
+            const auto& all = session.Latencies();
+            const std::vector<double> line(all.begin() + static_cast<long>(answeredBefore),
+                                           all.end());
+            std::printf("%s\n",
+                        LatencyLine(line, session.Counts().requests - requestsBefore).c_str());
         }
         std::printf("DONE\n");
         std::fflush(stdout);
@@ -389,6 +415,9 @@ int Main(int argc, char** argv) {
         case Mode::Soak:
             rc = RunSoakMode(session, o);
             break;
+    }
+    if (o.latency) {
+        std::printf("%s\n", LatencyLine(session.Latencies(), session.Counts().requests).c_str());
     }
     std::fflush(stdout);
     return rc;

@@ -1,6 +1,9 @@
 #include "report.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <numeric>
 
 namespace conv::hostsim {
 namespace {
@@ -106,6 +109,22 @@ std::vector<std::string> MachineLines(const Exchange& ex) {
                       " scaled=" + FormatScaled(v) + " unit=" + MachineUnit(v.unit));
     }
     return out;
+}
+
+std::string LatencyLine(std::vector<double> ms, long requests) {
+    std::string line =
+        "LATENCY requests=" + std::to_string(requests) + " answered=" + std::to_string(ms.size());
+    if (ms.empty()) return line;
+    std::sort(ms.begin(), ms.end());
+    const auto rank = [&](double p) {
+        const auto k = static_cast<size_t>(std::ceil(p * static_cast<double>(ms.size())));
+        return ms[std::clamp<size_t>(k, 1, ms.size()) - 1];
+    };
+    char buf[128];
+    std::snprintf(buf, sizeof buf, " p50_ms=%.3f p99_ms=%.3f max_ms=%.3f mean_ms=%.3f", rank(0.5),
+                  rank(0.99), ms.back(),
+                  std::accumulate(ms.begin(), ms.end(), 0.0) / static_cast<double>(ms.size()));
+    return line + buf;
 }
 
 }  // namespace conv::hostsim

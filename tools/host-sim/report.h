@@ -21,5 +21,8 @@ std::string HumanLine(const Exchange& ex, int timeoutMs);
 // "level 1234.6 mm" or "t4 15.3 °C (st 00/49)".
 std::string HumanValue(const Value& v);
 std::vector<std::string> MachineLines(const Exchange& ex);
+// "LATENCY requests=1000 answered=1000 p50_ms=4.61 p99_ms=5.20 max_ms=7.03 mean_ms=4.70": the
+// reply latencies of a run (see Exchange::latencyMs), nearest-rank percentiles.
+std::string LatencyLine(std::vector<double> latenciesMs, long requests);
 
 }  // namespace conv::hostsim

@@ -110,6 +110,10 @@ size_t VeltLine::Write(std::span<const uint8_t> bytes) {
     return done;
 }
 
+void VeltLine::WaitSent() {
+    if (peerFd_ < 0) tcdrain(fd_);
+}
+
 void VeltLine::ReadUntil(std::vector<uint8_t>& into, size_t want, Clock::time_point deadline) {
     while (into.size() < want && !StopRequested()) {
         const int left = MillisecondsLeft(deadline);

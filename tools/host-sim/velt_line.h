@@ -35,6 +35,9 @@ class VeltLine {
 
     // Bytes accepted by the line; short when the line is full (nobody reading) or gone.
     size_t Write(std::span<const uint8_t> bytes);
+    // Returns once what was written has left the line (a device's last stop bit); at once on a
+    // pseudo-terminal, which hands a write on whole.
+    void WaitSent();
     // Appends what arrives to `into` until it holds `want` bytes or `deadline` passes.
     void ReadUntil(std::vector<uint8_t>& into, size_t want, Clock::time_point deadline);
     // What is waiting right now.

@@ -1,10 +1,11 @@
-// A side whose device vanishes and comes back, on fake ports and a virtual clock: the port is
-// closed at the loss and tried every 5 s until it opens, with one line at the loss and one at the
-// return in the side's pane, whatever the log flag; the side meanwhile keeps its outcome rules.
-// A line error on a device that is still there is no loss.
+// A side whose device vanishes and comes back, on fake ports and a virtual clock, on ticks and in
+// fast mode alike: the port is closed at the loss and tried every 5 s until it opens, with one
+// line at the loss and one at the return in the side's pane, whatever the log flag; the side
+// meanwhile keeps its outcome rules. A line error on a device that is still there is no loss.
 #include <gtest/gtest.h>
 
 #include "core/converter.h"
+#include "core/line_modes.h"
 #include "support/unpluggable_port.h"
 
 namespace conv {
@@ -17,6 +18,7 @@ struct SideCase {
     Side side;
     const char* name;
     int baud;
+    bool fast;
 };
 
 class LineRecoveryTest : public ::testing::TestWithParam<SideCase> {
@@ -28,28 +30,48 @@ class LineRecoveryTest : public ::testing::TestWithParam<SideCase> {
         conv.State.VeltPortName = "/dev/ttyUSB1";
         conv.Table.Tank(1).Configured = 1;
         conv.Table.FirstCycleDone = 1;
+        (side() == Side::kModbus ? conv.State.ModbusFast : conv.State.VeltFast) = GetParam().fast;
+        PrepareLine(conv, side());
+        due_ = AsMicros(t0);
+        RestartLine(conv, side(), due_);
     }
     Side side() const { return GetParam().side; }
     UnpluggablePort& Port() { return static_cast<UnpluggablePort&>(conv.Port(side())); }
     const std::vector<std::string>& Pane(bool own = true) {
         return panes[(side() == Side::kModbus) != own].Lines();
     }
-    // One tick of the side (a poll cycle over tank 1 again and again; a host that keeps asking),
-    // then the tending the programs do after it.
+    // Time passing to `now` on the side (a poll cycle over tank 1 again and again; a host that
+    // keeps asking): one tick and the tending after it, or the fast side stepped at each deadline
+    // it asks for. When the side waits for its port to return.
     std::optional<SteadyTime> Tick(SteadyTime now) {
-        if (side() == Side::kModbus) {
-            conv.Poll.CycleState = kCycleRunning;
-            OprosModBus(conv.Poll, conv.Table, *conv.ModbusPort, conv.Log);
-        } else {
-            if (Port().IsOpen()) Port().Arrive({0x07});
-            OprosVelt(conv.Host, conv.Table, *conv.VeltPort, conv.Log);
+        if (side() == Side::kModbus) conv.Poll.CycleState = kCycleRunning;
+        if (side() == Side::kVelt && Port().IsOpen()) Port().Arrive({0x07});
+        if (!GetParam().fast) {
+            if (side() == Side::kModbus) {
+                OprosModBus(conv.Poll, conv.Table, *conv.ModbusPort, conv.Log);
+            } else {
+                OprosVelt(conv.Host, conv.Table, *conv.VeltPort, conv.Log);
+            }
+            return TendLine(conv, side(), now);
         }
-        return TendLine(conv, side(), now);
+        const MicroTime end = AsMicros(now);
+        for (MicroTime t = std::min(due_, end);; t = std::min(due_, end)) {
+            const LineWait w = FastLineStep(conv, side(), t);
+            due_ = std::max(w.Deadline, t + 1);
+            if (conv.Recovery(side()).Lost) {
+                EXPECT_FALSE(w.OnArrival);
+                EXPECT_LE(w.Deadline, AsMicros(conv.Recovery(side()).NextOpen));
+            }
+            if (t == end) break;
+        }
+        if (!conv.Recovery(side()).Lost) return std::nullopt;
+        return conv.Recovery(side()).NextOpen;
     }
 
     MemoryPane panes[2];  // the log flag stays 0: these lines are told all the same
     Converter conv;
     const SteadyTime t0{seconds(1000)};
+    MicroTime due_ = 0;
 };
 
 TEST_P(LineRecoveryTest, LostPortIsTriedEveryFiveSecondsWithOneLineEachWay) {
@@ -75,7 +97,7 @@ TEST_P(LineRecoveryTest, LostPortIsTriedEveryFiveSecondsWithOneLineEachWay) {
     }
 
     Port().present = true;
-    EXPECT_EQ(TendLine(conv, side(), t0 + seconds(15)), std::nullopt);
+    EXPECT_EQ(Tick(t0 + seconds(15)), std::nullopt);
     EXPECT_EQ(Port().openedName, name);
     EXPECT_EQ(Port().baud, GetParam().baud);
     EXPECT_EQ(Pane(),
@@ -99,8 +121,10 @@ TEST_P(LineRecoveryTest, LineErrorOnAPortThatIsThereIsNoLoss) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSides, LineRecoveryTest,
-                         ::testing::Values(SideCase{Side::kModbus, "Modbus", 19200},
-                                           SideCase{Side::kVelt, "Velt", 9600}),
+                         ::testing::Values(SideCase{Side::kModbus, "Modbus", 19200, false},
+                                           SideCase{Side::kVelt, "Velt", 9600, false},
+                                           SideCase{Side::kModbus, "ModbusFast", 19200, true},
+                                           SideCase{Side::kVelt, "VeltFast", 9600, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

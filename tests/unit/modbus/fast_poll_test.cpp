@@ -1,0 +1,257 @@
+// The poll cycle in fast mode on a virtual line and clock: when replies are decided and requests
+// sent, and that the decoders see what they would have seen on Timer1's ticks for the same bytes.
+#include "modbus/fast_poll.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "log/operation_log.h"
+#include "modbus/frame.h"
+#include "store/tank_table.h"
+#include "support/fake_port.h"
+
+namespace conv::test {
+namespace {
+
+constexpr MicroTime kMs = 1000;
+constexpr MicroTime kChar = 625;  // a byte at 19200 8O2
+
+Bytes WithCrc(Bytes b) {
+    const uint16_t crc = Crc16(b.data(), static_cast<int>(b.size()));
+    b.insert(b.end(), {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)});
+    return b;
+}
+const Bytes kException = WithCrc({0x50, 0x84, 2});
+
+// A good gauge echoes a write and answers a read with registers counting up; the zero byte, never.
+Bytes Good(const Bytes& request) {
+    if (request.size() < 8) return {};
+    if (request[1] == kFnWriteSingleRegister) return request;
+    Bytes r{request[0], request[1], static_cast<uint8_t>(2 * request[5])};
+    for (int i = 1; i <= 2 * request[5]; ++i) r.push_back(static_cast<uint8_t>(i));
+    return WithCrc(r);
+}
+
+struct Piece {
+    MicroTime after;  // from the request
+    Bytes bytes;
+    bool lineError = false;
+};
+using Pieces = std::vector<Piece>;
+using How = std::function<Pieces(Bytes good)>;
+
+Pieces At(MicroTime after, const Bytes& bytes) {
+    return {{after, bytes}};
+}
+// As a gauge on a real line sends: a byte every character time, from 20 ms after the request.
+Pieces Paced(const Bytes& bytes) {
+    Pieces p;
+    for (size_t k = 0; k < bytes.size(); ++k)
+        p.push_back({20 * kMs + MicroTime(k + 1) * kChar, {bytes[k]}});
+    return p;
+}
+Pieces Whole(const Bytes& bytes) {
+    return At(20 * kMs, bytes);
+}
+How Fixed(Pieces p) {
+    return [=](Bytes) { return p; };
+}
+// The good reply, then a stray byte 30 ms after the request, and again every 10 ms for
+// `more` in all.
+How ThenStray(MicroTime more) {
+    return [=](Bytes g) {
+        Pieces p = Whole(g);
+        for (MicroTime t = 30 * kMs; t <= 30 * kMs + more; t += 10 * kMs) p.push_back({t, {0xFF}});
+        return p;
+    };
+}
+// The first `n` bytes 20 ms after the request, the rest `rest` after it.
+How Split(long n, MicroTime rest) {
+    return [=](Bytes g) {
+        return Pieces{{20 * kMs, Bytes(g.begin(), g.begin() + n)},
+                      {rest, Bytes(g.begin() + n, g.end())}};
+    };
+}
+
+// The answer to a request: `how` on the good reply for the first `times` requests that `to`
+// names (zero byte, channel select, type, main parameters), `normal` otherwise.
+enum class To { kZero, kSelect, kType, kMain, kOther };
+struct Gauge {
+    To to = To::kZero;
+    How how = nullptr;
+    int times = 1000;
+    Pieces (*normal)(const Bytes&) = Paced;
+
+    Pieces operator()(const Bytes& r, int nth) const {
+        const To kind = r.size() == 1                    ? To::kZero
+                        : r[1] == kFnWriteSingleRegister ? To::kSelect
+                        : r[3] == 3                      ? To::kMain
+                        : r[2] == 0 && r[3] == 0         ? To::kType
+                                                         : To::kOther;
+        return how && kind == to && nth <= times ? how(Good(r)) : normal(Good(r));
+    }
+};
+
+// Tank 1 on channel 5, polled from its first request to the end of the cycle; the gauge answers
+// on one line, so a piece waits behind those sent before it.
+struct Traffic {
+    std::vector<Bytes> writes;
+    std::vector<MicroTime> sentAt;
+    std::vector<std::pair<MicroTime, int>> decided;  // when, and the RxCount the decoder got
+    std::vector<Bytes> frames;                       // and its RxFrame
+    std::vector<std::string> lines;
+};
+
+Traffic Drive(const Gauge& gauge, bool fast) {
+    Traffic t;
+    MemoryPane left, right;
+    OperationLog log(left, right);
+    FakePort port;
+    TankTable table;
+    table.SlaveAddress = 0x50;
+    table.Tank(1).Configured = 1;
+    table.Tank(1).ChannelAddress = 5;
+    PollState poll;
+    poll.CycleState = kCycleRunning;
+    poll.PollChannel = -1;
+    poll.PollGroup = kGroupTankDone;
+    FastPoll scheduler;
+    FastPollRestart(scheduler, poll, 0);
+    std::multimap<MicroTime, Piece> due;
+    std::map<Bytes, int> sent;
+    for (MicroTime now = 0;
+         (poll.CycleState != kCycleFinished || poll.ReplyPending == 1) && now < 3'600'000 * kMs;) {
+        for (auto it = due.begin(); it != due.end() && it->first <= now; it = due.erase(it)) {
+            it->second.lineError ? port.QueueLineError(it->second.bytes)
+                                 : port.Arrive(it->second.bytes);
+        }
+        poll.RxCount = -2;  // no read gives it: a step that leaves it decided nothing
+        LineWait w{false, now + 800 * kMs};
+        if (fast) {
+            w = FastPollStep(scheduler, poll, table, port, log, now);
+        } else if (now > 0) {
+            OprosModBus(poll, table, port, log);
+        }
+        if (poll.RxCount != -2) {
+            t.decided.emplace_back(now, poll.RxCount);
+            t.frames.emplace_back(poll.RxFrame.begin(),
+                                  poll.RxFrame.begin() + std::max(poll.RxCount, 0));
+        }
+        for (Bytes& r : port.TakeWrites()) {
+            MicroTime free = due.empty() ? 0 : due.rbegin()->first;
+            for (Piece& p : gauge(r, ++sent[r]))
+                due.emplace(free = std::max(now + p.after, free), p);
+            t.writes.push_back(r);
+            t.sentAt.push_back(now);
+        }
+        now = std::min(w.Deadline,
+                       w.OnArrival && !due.empty() ? due.begin()->first : LineWait::kNever);
+    }
+    t.lines = left.Lines();
+    return t;
+}
+
+struct Case {
+    const char* name;
+    Gauge gauge;
+    std::vector<MicroTime> sentAt = {};  // of the first requests, zero byte included
+    std::vector<std::pair<MicroTime, int>> decided = {};  // the first decisions
+};
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+const auto kName = [](const auto& info) { return std::string(info.param.name); };
+
+// ---- the same bytes give the same requests, decoder input and log as on the ticks ----
+
+class SameAsTick : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SameAsTick, RequestsDecoderInputAndLog) {
+    const Traffic fast = Drive(GetParam().gauge, true), tick = Drive(GetParam().gauge, false);
+    ASSERT_FALSE(fast.frames.empty());
+    EXPECT_EQ(fast.writes, tick.writes);
+    ASSERT_EQ(fast.decided.size(), tick.decided.size());
+    for (size_t i = 0; i < fast.decided.size(); ++i)
+        EXPECT_EQ(fast.decided[i].second, tick.decided[i].second) << i;
+    EXPECT_EQ(fast.frames, tick.frames);
+    EXPECT_EQ(fast.lines, tick.lines);
+}
+
+Bytes Short(Bytes g) {
+    g.pop_back();
+    return g;
+}
+Bytes Stray(Bytes g) {
+    g.push_back(0xFF);
+    return g;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, SameAsTick,
+    ::testing::Values(
+        Case{"GoodPacedReplies", {}},
+        Case{"ExceptionToMain", {To::kMain, Fixed(Paced(kException))}},
+        Case{"ShortTypeReplyTwice", {To::kType, [](Bytes g) { return Paced(Short(g)); }, 2}},
+        Case{"SplitMainRestAfterTheTimeout", {To::kMain, Split(40, 1200 * kMs), 1}},
+        Case{"StrayByteAfterAReply", {To::kType, [](Bytes g) { return Whole(Stray(g)); }}},
+        Case{"SilentChannel", {To::kZero, nullptr, 0, [](const Bytes&) { return Pieces{}; }}}),
+    kName);
+
+// ---- when replies are decided and requests sent ----
+
+class FastTiming : public ::testing::TestWithParam<Case> {};
+
+TEST_P(FastTiming, DecidedAndSentWhenDue) {
+    const Traffic t = Drive(GetParam().gauge, true);
+    const auto first = [](const auto& all, size_t n) {
+        return std::vector(all.begin(), all.begin() + std::min(n, all.size()));
+    };
+    EXPECT_EQ(first(t.sentAt, GetParam().sentAt.size()), GetParam().sentAt);
+    EXPECT_EQ(first(t.decided, GetParam().decided.size()), GetParam().decided);
+}
+
+// Answers come whole 20 ms after their request; the timeout is 800 ms, the pause 20 ms. The zero
+// byte at 0 is decided after the pause and the select follows at once.
+using Sent = std::vector<MicroTime>;
+using Decided = std::vector<std::pair<MicroTime, int>>;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FastTiming,
+    ::testing::Values(Case{"CompleteReplyBeforeTheTimeout",
+                           {To::kZero, nullptr, 0, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs, 100 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {80 * kMs, 11}}},
+                      Case{"ShortReplyAtTheTimeout",
+                           {To::kType, [](Bytes g) { return Whole(Short(g)); }, 1, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs, 880 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {860 * kMs, 10}}},
+                      Case{"SplitReplyWaitsForItsRest",
+                           {To::kType, Split(5, 30 * kMs), 1, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs, 110 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 11}}},
+                      Case{"ExceptionDecidedEarly",
+                           {To::kType, Fixed(Paced(kException)), 1, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {80 * kMs + 5 * kChar, 5}}},
+                      Case{"PauseRestartsOnBytesThatJoinTheNextReply",
+                           {To::kSelect, ThenStray(0), 1, Whole},
+                           Sent{0, 20 * kMs, 70 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 12}}},
+                      Case{"PauseNeverBeyondTheTimeout",
+                           {To::kSelect, ThenStray(2000 * kMs), 1, Whole},
+                           Sent{0, 20 * kMs, 840 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}}},
+                      Case{"ZeroByteDecidedAfterThePauseOnWhatCame",
+                           {To::kZero, Fixed(At(5 * kMs, {0xFF}))},
+                           Sent{0},
+                           Decided{{20 * kMs, 1}}},
+                      Case{"LineErrorDecidedAtOnceThenAWholeTimeoutUnwatched",
+                           {To::kSelect, Fixed({{5 * kMs, {0x50}, true}}), 1, Whole},
+                           Sent{0, 20 * kMs, 825 * kMs},
+                           Decided{{20 * kMs, 0}, {25 * kMs, -1}, {845 * kMs, 8}}}),
+    kName);
+
+}  // namespace
+}  // namespace conv::test
