@@ -18,6 +18,7 @@
 #include "settings/settings_file.h"
 #include "store/tank_table.h"
 #include "support/fake_port.h"
+#include "support/gauge_values.h"
 
 namespace conv::test {
 
@@ -45,30 +46,6 @@ inline Bytes Pattern(int registers, uint8_t first = 1) {
     Bytes b(static_cast<size_t>(2 * registers));
     for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(first + i);
     return b;
-}
-
-// A value as the gauge sends it into `regs` (the registers from `firstReg` on): the float at
-// `reg`, less significant half first, then its state register.
-inline void PutSlot(Bytes& regs, int firstReg, int reg, float value, uint16_t state = 0) {
-    uint8_t* at = &regs.at(static_cast<size_t>(2 * (reg - firstReg)));
-    FloatToWire(value, at);
-    at[4] = static_cast<uint8_t>(state >> 8);
-    at[5] = static_cast<uint8_t>(state);
-}
-
-// The same straight into a block of the table, as the poll stores it.
-template <class Block>
-void PutSlot(Block& block, int reg, float value, uint16_t state = 0) {
-    Bytes regs(6);
-    PutSlot(regs, reg, reg, value, state);
-    block.StoreWire(reg, regs.data(), 3);
-    block.ConvertFloat(reg);
-}
-template <class Block>
-void PutHeight(Block& block, int reg, uint16_t mm) {
-    const uint8_t wire[2] = {static_cast<uint8_t>(mm >> 8), static_cast<uint8_t>(mm)};
-    block.StoreWire(reg, wire, 1);
-    block.ConvertHeight(reg);
 }
 
 // A folder of the test's own for a settings file, removed with all in it at the end.
@@ -102,11 +79,7 @@ class Bench : public ::testing::Test {
     }
 
     void Configure(int number, int channel, int type = kLevelGauge, uint16_t configWord = 0) {
-        TankEntry& t = table.Tank(number);
-        t.Configured = 1;
-        t.ChannelAddress = channel;
-        const Bytes wire{uint8_t(type), 0, uint8_t(configWord >> 8), uint8_t(configWord), 0, 0};
-        t.Type.StoreWire(0, wire.data(), 3);
+        ConfigureTank(table, number, channel, type, configWord);
     }
 
     // A running cycle whose next tick sends `group` to tank `number` with `budget` repeats left;
