@@ -5,9 +5,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "modbus/frame.h"
 #include "store/tank_table.h"
 
 namespace conv::test {
+
+// A frame with its CRC after it, less significant byte first.
+inline std::vector<uint8_t> WithCrc(std::vector<uint8_t> frame) {
+    const uint16_t crc = Crc16(frame.data(), static_cast<int>(frame.size()));
+    frame.insert(frame.end(), {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)});
+    return frame;
+}
 
 // A value as the gauge sends it into `regs` (the registers from `firstReg` on): the float at
 // `reg`, less significant half first, then its state register.

@@ -27,14 +27,10 @@ using Lines = std::vector<std::string>;
 inline constexpr uint8_t kSlave = 0x50;
 
 // A read reply of slave `address`: function, byte count, the registers, the CRC over all of it.
-inline Bytes ReadReply(Bytes registers, uint8_t address = kSlave) {
+inline Bytes ReadReply(const Bytes& registers, uint8_t address = kSlave) {
     Bytes r{address, 0x04, static_cast<uint8_t>(registers.size())};
-    r.resize(3 + registers.size() + 2);
-    std::copy(registers.begin(), registers.end(), r.begin() + 3);
-    const uint16_t crc = Crc16(r.data(), static_cast<int>(r.size() - 2));
-    r[r.size() - 2] = static_cast<uint8_t>(crc);
-    r.back() = static_cast<uint8_t>(crc >> 8);
-    return r;
+    r.insert(r.end(), registers.begin(), registers.end());
+    return WithCrc(r);
 }
 
 inline std::string Dump(const Bytes& b) {
