@@ -20,18 +20,13 @@
 #include "modbus/frame.h"
 #include "modbus/poll.h"
 #include "store/tank_table.h"
+#include "support/gauge_values.h"
 
 namespace conv::fuzz {
 namespace {
 
 using test::Bytes;
-
-Bytes WithCrc(Bytes frame) {
-    const uint16_t crc = Crc16(frame.data(), static_cast<int>(frame.size()));
-    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
-    return frame;
-}
+using test::WithCrc;
 
 // What the gauge "sends" during one tick, from the operation byte and what follows it.
 struct TickRead {

@@ -85,18 +85,14 @@ bool SameEntry(const Name& a, const Name& b) {
 
 // The program's own entries, and any name the file brings that a dialog could produce.
 Name Pick(const IniDocument& doc, uint8_t choice) {
-    std::vector<Name> c = {{ini::kTanks, "1"},
-                           {ini::kTanks, "64"},
-                           {ini::kSlave, ini::kSlaveAddress},
-                           {ini::kFlag, ini::kLog},
-                           {ini::kModbus, ini::kPortName},
-                           {ini::kModbus, ini::kPortExists},
-                           {ini::kVelt, ini::kPortName},
-                           {ini::kVelt, ini::kPortExists},
-                           {ini::kPassword, ini::kAccessCode},
-                           {ini::kPassword, ini::kOperatorPassword},
-                           {"резервуар", "7"},
-                           {"new section", "key"}};
+    // clang-format off
+    std::vector<Name> c = {
+        {ini::kTanks, "1"}, {ini::kTanks, "64"}, {ini::kSlave, ini::kSlaveAddress},
+        {ini::kFlag, ini::kLog}, {ini::kModbus, ini::kPortName}, {ini::kModbus, ini::kPortExists},
+        {ini::kVelt, ini::kPortName}, {ini::kVelt, ini::kPortExists},
+        {ini::kPassword, ini::kAccessCode}, {ini::kPassword, ini::kOperatorPassword},
+        {"резервуар", "7"}, {"new section", "key"}};
+    // clang-format on
     for (const Name& n : Names(doc)) {
         if (!n.first.empty() && !n.second.empty() &&
             n.first.find_first_of("\r\n]") == std::string::npos &&

@@ -19,11 +19,14 @@
 #include "settings/text_codec.h"
 #include "support/fake_port.h"
 #include "support/scripted_ui.h"
+#include "support/unpluggable_port.h"
 
 namespace conv::test {
 
 struct DialogEnv {
-    DialogEnv() : windows(Start()), conv(windows->Conv()) {}
+    // With `unpluggable`, the ports are UnpluggablePorts whose device can be taken away.
+    explicit DialogEnv(bool unpluggable = false)
+        : unpluggable(unpluggable), windows(Start()), conv(windows->Conv()) {}
 
     TF_ModbusVelt& Main() { return *windows->F_ModbusVelt; }
     std::string IniPath() const { return services.SettingsPath(); }
@@ -64,6 +67,7 @@ struct DialogEnv {
     AppServices services;
     std::vector<FakePort*> ports;     // as the main window made them: MODBUS, then VELT
     std::map<std::string, int> free;  // what the probe answers: 0 = can be opened; absent = 1
+    const bool unpluggable;
     std::unique_ptr<Windows> windows;
     Converter& conv;
 
@@ -73,7 +77,8 @@ struct DialogEnv {
         services.dialogs = &dialogs;
         services.settingsDir = dir.path().toStdString() + "/";
         services.makePort = [this] {
-            auto p = std::make_unique<FakePort>();
+            std::unique_ptr<FakePort> p;
+            p.reset(unpluggable ? new UnpluggablePort : new FakePort);
             ports.push_back(p.get());
             return p;
         };

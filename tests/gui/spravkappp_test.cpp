@@ -5,43 +5,22 @@
 #include <QTest>
 #include <QToolButton>
 #include <algorithm>
-#include <limits>
 #include <tuple>
 
-#include "core/viewer_formats.h"
 #include "dialogs/string_grid.h"
 #include "gui/dialog_env.h"
+#include "support/gauge_values.h"
 
 using namespace conv;
 
 namespace {
 
-// Stores a value as the gauge sends it: float low word first, then the state register's bytes.
-template <class Block>
-void SetSlot(Block& b, int reg, float value, uint8_t first = 0xAB, uint8_t flags = 0xCD) {
-    uint8_t w[6] = {0, 0, 0, 0, first, flags};
-    FloatToWire(value, w);
-    b.StoreWire(reg, w, 3);
-    b.ConvertFloat(reg);
-}
-// A height in mm at `reg`, and, for a probe, its temperature after it.
-template <class Block>
-void SetHeight(Block& b, int reg, uint16_t mm, int regs = 1, float temp = 0) {
-    uint8_t w[6] = {static_cast<uint8_t>(mm >> 8), static_cast<uint8_t>(mm)};
-    FloatToWire(temp, w + 2);
-    b.StoreWire(reg, w, regs);
-    b.ConvertHeight(reg);
-    if (regs == 3) b.ConvertFloat(reg + 1);
-}
+using test::ConfigureTank;
+using test::PutHeight;
+using test::PutProbe;
+using test::PutSlot;
 
-TankEntry& AddTank(TankTable& t, int number, int address, uint8_t type) {
-    TankEntry& e = t.Tank(number);
-    e.Configured = 1;
-    e.ChannelAddress = address;
-    const uint8_t regs[6] = {type};
-    e.Type.StoreWire(0, regs, 3);
-    return e;
-}
+constexpr uint16_t kState = 0xABCD;  // the register's first byte, then the flags
 
 // The tanks a grid lists, as "tank:channel".
 QString Listed(const StringGrid& g) {
@@ -58,25 +37,6 @@ class SpravkaTest : public QObject {
     Q_OBJECT
 
   private slots:
-    // Truncated, never rounded, so that the viewer shows what the host is sent; a sign only when
-    // the truncated value is below zero; garbage from a gauge does not stop the viewer.
-    void fixedFormats() {
-        const float nan = std::numeric_limits<float>::quiet_NaN();
-        const float inf = std::numeric_limits<float>::infinity();
-        const struct {
-            float value;
-            double scale;
-            int places;
-            const char* text;
-        } cases[] = {{1234.567f, 100, 2, "1234.56"}, {0.05f, 100, 2, "0.05"},
-                     {0.29f, 100, 2, "0.28"},        {-5.678f, 100, 2, "-5.67"},
-                     {-0.004f, 100, 2, "0.00"},      {-0.05f, 100, 2, "-0.05"},
-                     {12.3456f, 1000, 3, "12.345"},  {nan, 100, 2, "NAN"},
-                     {-inf, 100, 2, "-INF"},         {1e15f, 100000, 2, "999999986991104000.00"}};
-        for (const auto& c : cases) QCOMPARE(FormatFixed(c.value, c.scale, c.places), c.text);
-        QCOMPARE(FormatScaledInteger(-5, 1), "-0.5");  // a probe refined below height 0
-    }
-
     // Each grid lists the configured tanks of its type in ascending number; a tank whose type
     // changed moves at the next tick, the rows below moving up; all 64 of one type get rows.
     void eachGridListsTheTanksOfItsType() {
@@ -85,7 +45,7 @@ class SpravkaTest : public QObject {
         TankTable& t = e.conv.Table;
         for (const auto& [tank, address, type] :
              {std::tuple{2, 11, 0}, {5, 3, 1}, {7, 4, 2}, {9, 300, 0}, {11, 6, 3}, {13, 7, 0}}) {
-            AddTank(t, tank, address, type);
+            ConfigureTank(t, tank, address, type);
         }
         t.Tank(13).Configured = 2;  // only exactly 1 counts
         const auto grids = [&v] {
@@ -99,12 +59,12 @@ class SpravkaTest : public QObject {
         v.show();
         v.Timer1Timer();
         QCOMPARE(grids(), "2:11 9:300 | 2:11 9:300 | 2:11 9:300 | 7:4 | 5:3");
-        AddTank(t, 2, 11, 1);
+        ConfigureTank(t, 2, 11, 1);
         QCOMPARE(grids(), "2:11 9:300 | 2:11 9:300 | 2:11 9:300 | 7:4 | 5:3");
         v.Timer1Timer();
         QCOMPARE(grids(), "9:300 | 9:300 | 9:300 | 7:4 | 2:11 5:3");
         QCOMPARE(v.StringGrid1->Cell(0, 2), QString());
-        for (int n = 1; n <= kTankCount; ++n) AddTank(t, n, n, 0);
+        for (int n = 1; n <= kTankCount; ++n) ConfigureTank(t, n, n, 0);
         v.Timer1Timer();
         QCOMPARE(v.StringGrid1->Cell(0, 64), QStringLiteral("64"));
     }
@@ -117,25 +77,25 @@ class SpravkaTest : public QObject {
     void everyValueStandsWholeInItsColumn() {
         test::DialogEnv e;
         TankTable& t = e.conv.Table;
-        TankEntry& level = AddTank(t, 64, 255, 0);
-        for (int reg : MainBlock::kFloatRegs) SetSlot(level.Main, reg, 10412300.0f + reg);
+        TankEntry& level = ConfigureTank(t, 64, 255, 0);
+        for (int reg : MainBlock::kFloatRegs) PutSlot(level.Main, reg, 10412300.0f + reg, kState);
         const uint8_t software[8] = {'W', 'W', 'W', 'W', 'W', 'W', 255, 254};
         level.Main.StoreWire(36, software, 4);
         for (int k = 1; k <= TempBlock::kPoints; ++k) {
-            SetSlot(level.Temp, TempBlock::PointReg(k), -16240.5f - k);
-            SetHeight(level.TempCoords, 193 + k, 65535 - k);
+            PutSlot(level.Temp, TempBlock::PointReg(k), -16240.5f - k, kState);
+            PutHeight(level.TempCoords, 193 + k, 65535 - k);
         }
         for (int k = 1; k <= DensityBlock::kProbes; ++k) {
-            SetSlot(level.Density, DensityBlock::ProbeReg(k), 1.0412f, 0x7F);
-            SetHeight(level.Probe, ProbeBlock::HeightReg(k), 65535 - k, 3, -16240.5f - k);
+            PutSlot(level.Density, DensityBlock::ProbeReg(k), 1.0412f, 0x7FCD);
+            PutProbe(level.Probe, ProbeBlock::HeightReg(k), 65535 - k, -16240.5f - k);
         }
-        TankEntry& pressure = AddTank(t, 63, 254, 1);
+        TankEntry& pressure = ConfigureTank(t, 63, 254, 1);
         for (int k = 1; k <= PressureBlock::kSensors; ++k) {
-            SetSlot(pressure.Pressure, PressureBlock::SensorReg(k), 10412300.0f + k);
+            PutSlot(pressure.Pressure, PressureBlock::SensorReg(k), 10412300.0f + k, kState);
         }
-        TankEntry& gas = AddTank(t, 62, 253, 2);
+        TankEntry& gas = ConfigureTank(t, 62, 253, 2);
         for (int k = 1; k <= GasBlock::kSensors; ++k) {
-            SetSlot(gas.Gas, GasBlock::SensorReg(k), 104123.45f + k);
+            PutSlot(gas.Gas, GasBlock::SensorReg(k), 104123.45f + k, kState);
         }
         TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
         v.show();
@@ -184,7 +144,7 @@ class SpravkaTest : public QObject {
         test::DialogEnv e;
         TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
         v.show();
-        AddTank(e.conv.Table, 12, 1, 0);
+        ConfigureTank(e.conv.Table, 12, 1, 0);
         QTRY_COMPARE_WITH_TIMEOUT(Listed(*v.StringGrid1), "12:1", 10000);
         const std::pair<QToolButton*, StringGrid*> shows[] = {{v.sSpeedButton3, v.StringGrid4},
                                                               {v.sSpeedButton4, v.StringGrid5},

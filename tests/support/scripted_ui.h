@@ -15,16 +15,15 @@ namespace conv::test {
 struct Box {
     std::string text;
     std::string caption;
-    bool okCancel = false;
 };
 
 class RecordingBoxes : public MessageBoxes {
   public:
     void Show(const std::string& text, const std::string& caption) override {
-        shown.push_back({text, caption, false});
+        shown.push_back({text, caption});
     }
     bool AskOkCancel(const std::string& text, const std::string& caption) override {
-        shown.push_back({text, caption, true});
+        shown.push_back({text, caption});
         const bool ok = !answers.empty() && answers.front();
         if (!answers.empty()) answers.pop_front();
         return ok;

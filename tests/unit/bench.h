@@ -18,6 +18,7 @@
 #include "settings/settings_file.h"
 #include "store/tank_table.h"
 #include "support/fake_port.h"
+#include "support/gauge_values.h"
 
 namespace conv::test {
 
@@ -26,14 +27,10 @@ using Lines = std::vector<std::string>;
 inline constexpr uint8_t kSlave = 0x50;
 
 // A read reply of slave `address`: function, byte count, the registers, the CRC over all of it.
-inline Bytes ReadReply(Bytes registers, uint8_t address = kSlave) {
+inline Bytes ReadReply(const Bytes& registers, uint8_t address = kSlave) {
     Bytes r{address, 0x04, static_cast<uint8_t>(registers.size())};
-    r.resize(3 + registers.size() + 2);
-    std::copy(registers.begin(), registers.end(), r.begin() + 3);
-    const uint16_t crc = Crc16(r.data(), static_cast<int>(r.size() - 2));
-    r[r.size() - 2] = static_cast<uint8_t>(crc);
-    r.back() = static_cast<uint8_t>(crc >> 8);
-    return r;
+    r.insert(r.end(), registers.begin(), registers.end());
+    return WithCrc(r);
 }
 
 inline std::string Dump(const Bytes& b) {
@@ -45,30 +42,6 @@ inline Bytes Pattern(int registers, uint8_t first = 1) {
     Bytes b(static_cast<size_t>(2 * registers));
     for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(first + i);
     return b;
-}
-
-// A value as the gauge sends it into `regs` (the registers from `firstReg` on): the float at
-// `reg`, less significant half first, then its state register.
-inline void PutSlot(Bytes& regs, int firstReg, int reg, float value, uint16_t state = 0) {
-    uint8_t* at = &regs.at(static_cast<size_t>(2 * (reg - firstReg)));
-    FloatToWire(value, at);
-    at[4] = static_cast<uint8_t>(state >> 8);
-    at[5] = static_cast<uint8_t>(state);
-}
-
-// The same straight into a block of the table, as the poll stores it.
-template <class Block>
-void PutSlot(Block& block, int reg, float value, uint16_t state = 0) {
-    Bytes regs(6);
-    PutSlot(regs, reg, reg, value, state);
-    block.StoreWire(reg, regs.data(), 3);
-    block.ConvertFloat(reg);
-}
-template <class Block>
-void PutHeight(Block& block, int reg, uint16_t mm) {
-    const uint8_t wire[2] = {static_cast<uint8_t>(mm >> 8), static_cast<uint8_t>(mm)};
-    block.StoreWire(reg, wire, 1);
-    block.ConvertHeight(reg);
 }
 
 // A folder of the test's own for a settings file, removed with all in it at the end.
@@ -102,11 +75,7 @@ class Bench : public ::testing::Test {
     }
 
     void Configure(int number, int channel, int type = kLevelGauge, uint16_t configWord = 0) {
-        TankEntry& t = table.Tank(number);
-        t.Configured = 1;
-        t.ChannelAddress = channel;
-        const Bytes wire{uint8_t(type), 0, uint8_t(configWord >> 8), uint8_t(configWord), 0, 0};
-        t.Type.StoreWire(0, wire.data(), 3);
+        ConfigureTank(table, number, channel, type, configWord);
     }
 
     // A running cycle whose next tick sends `group` to tank `number` with `budget` repeats left;

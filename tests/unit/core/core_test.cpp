@@ -143,13 +143,14 @@ TEST(OperatorBoxes, ALineThatWillNotOpenAndARefusedWrite) {
                                       ": папка не найдена"}));
 }
 
-// The viewer shows what the host is sent: truncated, never rounded, always with a point.
+// The viewer shows what the host is sent: truncated, never rounded, always with a point; a
+// gauge's float as it is, not as its decimal reads (0.29f is 0.28999...).
 TEST(ViewerFormats, TruncatedDecimalsAndHex) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     // clang-format off
     const struct { double value, scale; int places; const char* text; } fixed[] = {
         {1234.567, 100, 2, "1234.56"}, {-5.678, 100, 2, "-5.67"}, {-0.004, 100, 2, "0.00"},
-        {0.05, 100, 2, "0.05"}, {0.12, 100, 2, "0.12"}, {1.2, 100, 2, "1.20"},
+        {0.05, 100, 2, "0.05"}, {0.12, 100, 2, "0.12"}, {1.2, 100, 2, "1.20"}, {0.29f, 100, 2, "0.28"},
         {0.8512, 10000, 1, "851.2"}, {42.9, 1, 0, "42"}, {-42.9, 1, 0, "-42"},
         {1e20, 100, 2, "100000000000000000000.00"}, {NAN, 1, 0, "NAN"}, {kInf, 1, 1, "INF"},
         {-kInf, 1, 1, "-INF"}};

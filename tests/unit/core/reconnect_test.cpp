@@ -110,6 +110,7 @@ TEST_P(LineRecoveryTest, LostPortIsTriedEveryFiveSecondsWithOneLineEachWay) {
     Tick(t0 + seconds(16));
     Tick(t0 + seconds(17));
     EXPECT_FALSE(Port().TakeWrites().empty());  // the side speaks again
+    EXPECT_EQ(Port().opens, 3);                 // and its port is not opened again and again
 }
 
 TEST_P(LineRecoveryTest, LineErrorOnAPortThatIsThereIsNoLoss) {

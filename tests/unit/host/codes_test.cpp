@@ -56,8 +56,8 @@ TEST(Encodings, TenthsHalfDegreesAndPackedValues) {
     // negative product is only truncated. Temperatures round half away from zero.
     // clang-format off
     const struct { float x; int32_t rounded, temperature; } tenths[] = {
-        {12.345f, 123, 123}, {1234.56f, 12346, 12346}, {0.07f, 1, 1}, {-0.07f, 0, -1},
-        {-1.26f, -12, -13}, {-5.25f, -52, -53}, {-0.04f, 0, 0}};
+        {12.345f, 123, 123}, {1.25f, 13, 13}, {1234.56f, 12346, 12346}, {0.07f, 1, 1},
+        {-0.07f, 0, -1}, {-1.26f, -12, -13}, {-5.25f, -52, -53}, {-0.04f, 0, 0}};
     // clang-format on
     for (const auto& r : tenths) {
         EXPECT_EQ(RoundedTenths(r.x, kFactorTenths), r.rounded) << r.x;

@@ -65,8 +65,7 @@ class HostTest : public Bench {
         for (int p = 1; p <= 5; ++p) {
             const auto [density, state, height, celsius] = probes[p - 1];
             PutSlot(lg.Density, 256 + 3 * p, density, state);
-            PutHeight(lg.Probe, 277 + 3 * p, height);
-            PutSlot(lg.Probe, 278 + 3 * p, celsius);  // no state of its own
+            PutProbe(lg.Probe, 277 + 3 * p, height, celsius);
         }
         lg.Temp.StoreWire(130, Hex("15 00").data(), 1);
         lg.Density.StoreWire(258, Hex("05 00").data(), 1);

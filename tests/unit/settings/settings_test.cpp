@@ -113,7 +113,8 @@ TEST(TextCodec, Windows1251AndUtf8) {
               "ЂЃ‚ѓ„…†‡€‰Љ‹ЊЌЋЏђ‘’“”•–—\xC2\x98™љ›њќћџ\xC2\xA0ЎўЈ¤Ґ¦§Ё©Є«¬\xC2\xAD®Ї°±Ііґµ¶·ё№"
               "є»јЅѕїАБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдежзийклмнопрстуфхцчшщъыьэюя");
     EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(upper)), upper);
-    EXPECT_EQ(Utf8ToCp1251("a漢\x80\xFF"), "a?\x80\xFF");  // not UTF-8 at all: the byte passes
+    // Bytes that are not UTF-8 pass, an overlong zero and a surrogate's too.
+    EXPECT_EQ(Utf8ToCp1251("a漢\x80\xFF\xC0\x80\xED\xA0\x80"), "a?\x80\xFF\xC0\x80\xED\xA0\x80");
     // Upper-case Latin and Cyrillic letters fold, with Ё, Ѐ..Џ and Ґ; nothing else does.
     EXPECT_EQ(FoldCase("@AZ[ ЀЁЏАЯҐ ѐёя Ͽ \xFF"), "@az[ ѐёџаяґ ѐёя Ͽ \xFF");
     // Sequences of each length, up to the largest code point, survive folding unchanged.
