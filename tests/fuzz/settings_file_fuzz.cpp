@@ -83,16 +83,12 @@ bool SameEntry(const Name& a, const Name& b) {
     return probe.Get(b.first, b.second) == std::optional<std::string>("probe");
 }
 
-// The program's own entries, and any name the file brings that a dialog could produce.
+// Entries of the program's sections (the seeds bring the rest), and any name the file brings that a
+// dialog could produce.
 Name Pick(const IniDocument& doc, uint8_t choice) {
-    // clang-format off
-    std::vector<Name> c = {
-        {ini::kTanks, "1"}, {ini::kTanks, "64"}, {ini::kSlave, ini::kSlaveAddress},
-        {ini::kFlag, ini::kLog}, {ini::kModbus, ini::kPortName}, {ini::kModbus, ini::kPortExists},
-        {ini::kVelt, ini::kPortName}, {ini::kVelt, ini::kPortExists},
-        {ini::kPassword, ini::kAccessCode}, {ini::kPassword, ini::kOperatorPassword},
-        {"резервуар", "7"}, {"new section", "key"}};
-    // clang-format on
+    std::vector<Name> c = {{ini::kTanks, "1"},           {ini::kTanks, "64"},
+                           {ini::kVelt, ini::kPortName}, {ini::kPassword, ini::kAccessCode},
+                           {"резервуар", "7"},           {"new section", "key"}};
     for (const Name& n : Names(doc)) {
         if (!n.first.empty() && !n.second.empty() &&
             n.first.find_first_of("\r\n]") == std::string::npos &&

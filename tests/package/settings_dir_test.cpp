@@ -21,37 +21,25 @@ int Mode(const fs::path& p) {
     return stat(p.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
-// What lies beside the executable: nothing, a file, or a link to itself (a file that cannot be
-// read); XDG_CONFIG_HOME and HOME as set: unset, or what they name.
-enum Beside { kNothing, kFile, kLinkToItself };
-enum Xdg { kXdgUnset, kAbsolute, kRelative, kEmpty };
-enum Home { kHomeFolder, kHomeIsAFile, kHomeUnset };
-enum Chosen { kBesideExecutable, kHomeConfig, kXdgConfig };
-
 TEST(SettingsDir, ChoosesTheFolder) {
-    // clang-format off
-    const struct { const char* name; Beside beside; bool usrBin, writable; Xdg xdg; Home home;
-                   Chosen chosen; } cases[] = {
-        {"writable folder: as before", kNothing, false, true, kAbsolute, kHomeFolder,
-         kBesideExecutable},
-        {"a file there in a read-only folder is used", kFile, false, false, kXdgUnset,
-         kHomeFolder, kBesideExecutable},
-        {"an unreadable file there is reported there, not passed over", kLinkToItself, false,
-         false, kXdgUnset, kHomeFolder, kBesideExecutable},
-        {"read-only folder without a file", kNothing, false, false, kXdgUnset, kHomeFolder,
-         kHomeConfig},
-        {"/usr/bin even when root may write there", kNothing, true, true, kXdgUnset, kHomeFolder,
-         kHomeConfig},
-        {"XDG_CONFIG_HOME before HOME", kNothing, true, true, kAbsolute, kHomeFolder, kXdgConfig},
-        {"a relative XDG_CONFIG_HOME does not count", kNothing, true, true, kRelative,
-         kHomeFolder, kHomeConfig},
-        {"an empty XDG_CONFIG_HOME does not count", kNothing, true, true, kEmpty, kHomeFolder,
-         kHomeConfig},
-        {"configuration folder cannot be made", kNothing, false, false, kXdgUnset, kHomeIsAFile,
-         kBesideExecutable},
-        {"no HOME and no XDG_CONFIG_HOME", kNothing, false, false, kXdgUnset, kHomeUnset,
-         kBesideExecutable}};
-    // clang-format on
+    // beside: what lies beside the executable ("link": a link to itself, a file that cannot be
+    // read); xdg and home: XDG_CONFIG_HOME and HOME, "" when unset; chosen: "exe", or the
+    // configuration folder under "home" or "xdg".
+    const struct {
+        const char* name;
+        const char* beside;
+        bool usrBin, writable;
+        const char *xdg, *home, *chosen;
+    } cases[] = {
+        {"writable folder: as before", "", false, true, "xdg", "home", "exe"},
+        {"a file there in a read-only folder is used", "file", false, false, "", "home", "exe"},
+        {"an unreadable file there is reported there", "link", false, false, "", "home", "exe"},
+        {"read-only folder without a file", "", false, false, "", "home", "home"},
+        {"/usr/bin even when root may write there", "", true, true, "", "home", "home"},
+        {"XDG_CONFIG_HOME before HOME", "", true, true, "xdg", "home", "xdg"},
+        {"a relative XDG_CONFIG_HOME does not count", "", true, true, "rel", "home", "home"},
+        {"configuration folder cannot be made", "", false, false, "", "file", "exe"},
+        {"no HOME and no XDG_CONFIG_HOME", "", false, false, "", "", "exe"}};
     ASSERT_FALSE(fs::exists(fs::symlink_status("/usr/bin/" + std::string(kSettingsFileName))));
     const fs::path scratch =
         fs::temp_directory_path() / ("conv-settings-dir-" + std::to_string(getpid()));
@@ -61,31 +49,24 @@ TEST(SettingsDir, ChoosesTheFolder) {
         fs::remove_all(scratch);
         fs::create_directories(exe);
         const std::string exeDir = c.usrBin ? "/usr/bin/" : exe.string() + "/";
-        if (c.beside == kFile) std::ofstream(exe / kSettingsFileName) << "[VELT]\r\n";
-        if (c.beside == kLinkToItself)
+        if (c.beside == std::string("file")) std::ofstream(exe / kSettingsFileName) << "[VELT]\n";
+        if (c.beside == std::string("link"))
             fs::create_symlink(kSettingsFileName, exe / kSettingsFileName);
-        if (c.home == kHomeFolder) fs::create_directory(home);
-        if (c.home == kHomeIsAFile) std::ofstream(home) << "not a folder";
-        const std::string xdgText = c.xdg == kAbsolute   ? xdg.string()
-                                    : c.xdg == kRelative ? "xdg"
-                                                         : "";
+        if (c.home == std::string("home")) fs::create_directory(home);
+        if (c.home == std::string("file")) std::ofstream(home) << "not a folder";
+        const std::string xdgText = c.xdg == std::string("xdg") ? xdg.string() : "xdg";
         const std::string chosen =
-            ChooseSettingsDir(exeDir, c.writable, c.xdg == kXdgUnset ? nullptr : xdgText.c_str(),
-                              c.home == kHomeUnset ? nullptr : home.c_str());
+            ChooseSettingsDir(exeDir, c.writable, *c.xdg ? xdgText.c_str() : nullptr,
+                              *c.home ? home.c_str() : nullptr);
         const fs::path made =
-            c.chosen == kXdgConfig ? xdg / "modbusvelt" : home / ".config" / "modbusvelt";
-        EXPECT_EQ(chosen, c.chosen == kBesideExecutable ? exeDir : made.string() + "/");
-        // Made for this user alone: the file holds the passwords.
-        if (c.chosen != kBesideExecutable) EXPECT_EQ(Mode(made), 0700);
-        if (c.chosen == kHomeConfig) EXPECT_EQ(Mode(home / ".config"), 0700);
-        if (c.chosen != kHomeConfig) EXPECT_FALSE(fs::exists(home / ".config"));
-        if (c.chosen == kBesideExecutable) EXPECT_FALSE(fs::exists(xdg));
-        // The folder chosen takes the settings file. Only ever inside the scratch folder: a
-        // fault that chose /usr/bin must not leave a file there.
-        if (c.chosen != kBesideExecutable && chosen.starts_with(scratch.string())) {
-            SettingsFile file(chosen + kSettingsFileName);
-            EXPECT_TRUE(file.WriteString("VELT", "Com-port", "Com2")) << file.LastError();
-        }
+            scratch / c.chosen /
+            (c.chosen == std::string("xdg") ? "modbusvelt" : ".config/modbusvelt");
+        const bool beside = c.chosen == std::string("exe");
+        EXPECT_EQ(chosen, beside ? exeDir : made.string() + "/");
+        // Made for this user alone: the file holds the passwords; nothing made when not chosen.
+        if (!beside) EXPECT_EQ(Mode(made), 0700);
+        EXPECT_EQ(Mode(home / ".config"), c.chosen == std::string("home") ? 0700 : -1);
+        if (beside) EXPECT_FALSE(fs::exists(xdg));
     }
     fs::remove_all(scratch);
 }

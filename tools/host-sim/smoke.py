@@ -78,13 +78,9 @@ class Converter(threading.Thread):
 POLL20 = "dd c5 d2 d4 d7 d8 a0 d5 d6 d3 a1 d5 d6 d3 a2 d5 d6 d3 a3 d5 a4 c7 c9 d2 db de df"
 TEXT = ("level 1234.6 mm, volume 5000.0 l, water 12.3 mm, temp 15.3 °C, density 851.2 kg/m³, "
         "mass 4256.0 kg")
-# (arguments, exit status, the requests the converter saw or None, patterns some line matches)
+# (arguments, exit status, the requests the converter saw or None, patterns some line matches).
+# The command-line and --stdin requests in --machine lines are the end-to-end runs' part.
 RUNS = [
-    (["--machine", "c5", "d4", "07", "a3", "d5", "d9"], 0, "c5 d4 07 a3 d5 d9",
-     [r"^REPLY ch=5 blk=-1 cmd=d4 status=0 len=56 verdict=ok raw=" + D4.hex() + "$",
-      r"^VAL ch=5 cmd=d5 grp=1 st1=0 st2=4e value=8512 blk=3 name=probe4_density scaled=851.2 "
-      r"unit=kg/m3$",
-      r"^REPLY .*cmd=d9 status=c .*verdict=ok"]),
     (["c5", "d4"], 0, None, [re.escape(TEXT)]),
     (["--machine", "14"], 1, None, [r"^REPLY .*cmd=14 .*verdict=bad .*problems=extra"]),
     (["--poll", "--once", "--machine", "--table-file", "TABLE"], 0, POLL20,
@@ -122,29 +118,20 @@ def main(host_sim):
         for piece in ["pass 1", "ch 5", "level 1234.6 mm", "ch 9", "gas sensors"]:
             expect(piece in written, f"table file lacks {piece!r}:\n{written}")
 
-    # A converter that opens its port late: the first pass finds nobody, a later one everyone.
+    # A converter that opens its port late: the first pass finds nobody, a later one everyone,
+    # and what the converter could not take in before it came was dropped, not sent as a burst.
     sim = Child([host_sim, "--pty", "--poll", "--machine"])
     path = sim.announced()
-    expect(sim.wait_for("^REPLY ch=-1 blk=-1 cmd=dd status=none len=0 verdict=noreply raw=-$"),
-           "late converter: no noreply line")
     expect(" channels=- " in (sim.wait_for(r"^PASS n=1 ") or ""), "late converter: first pass")
     converter = Converter(path)
     expect(sim.wait_for(r"^PASS .*complete=1 channels=5,7,9 "), "late converter: no full pass")
     expect(sim.stop(signal.SIGTERM) == 0, "late converter: exit status after SIGTERM")
-    # What the converter could not take in before it came was dropped, not sent as one burst.
     expect(all(b >= 0 for b in converter.asked), f"late converter got {converter.asked}")
-    converter.close()
-
-    sim = Child([host_sim, "--pty", "--garbage", "--seed", "3"])
-    converter = Converter(sim.announced())
-    expect(all(sim.wait_for(r"^EXCH .*kind=garbage") for _ in range(5)), "garbage exchanges")
-    expect(sim.stop(signal.SIGINT) == 0, "garbage: exit status after SIGINT")
-    expect(any(line.startswith("SUMMARY ") for line in sim.seen), "garbage: no summary")
     converter.close()
 
     for f in failures:
         print("FAIL " + f)
-    print(f"smoke: {len(RUNS) + 2} runs, {len(failures)} failure(s)")
+    print(f"smoke: {len(RUNS) + 1} runs, {len(failures)} failure(s)")
     return 1 if failures else 0
 
 

@@ -40,13 +40,17 @@ MB, CPU_LIMIT, SLAVE, LOCK = 1024 * 1024, 0.05, 80, threading.Lock()
 CHANNELS = [1, 2, 3, 4, 9]  # of tanks 1..5: two level gauges, pressure, gas, and one absent
 MAIN = {"level": (100, 20000), "mass": (1000, 2000000), "volume": (1000, 900000),
         "density": (0.6, 1.1), "temperature": (-40, 60), "water": (0, 500), "dpf": (0, 10)}
-# The host's quantities of the main parameters in the order of 0xD4, with their scenario keys.
+# The host's quantities of the main parameters in the order of 0xD4, with their scenario keys;
+# a sensor tank not yet known as one is read as a level gauge, its sensors in these registers.
 D4 = {"level": "level", "volume": "volume", "water": "water", "temp": "temperature",
       "density": "density", "mass": "mass"}
+SENSOR_REGS = ["level", "mass", "volume", "density", "temp", "water"]
 PACKED14 = {0x2: "level", 0x5: "density", 0x8: "volume", 0xB: "mass"}
-FAULT_OPTIONS = {"exception": ("code", [1, 2, 4, 0x84, 0x96]), "length": ("delta", [-3, -1, 1, 2]),
-                 "badcrc": ("crc", ["flip", "swap"]), "split": ("delay_ms", [100, 500, 1200, 2000]),
-                 "stray": ("bytes", None), "silent": (None, None)}
+FAULTS = {"exception": ("code", [1, 2, 4, 0x84, 0x96]), "length": ("delta", [-3, -1, 1, 2]),
+          "badcrc": ("crc", ["flip", "swap"]), "split": ("delay_ms", [100, 500, 1200, 2000]),
+          "stray": ("bytes", None), "silent": (None, None)}
+FAULT_ON = ["select", "type", "main", "temp", "temp2", "coords", "density", "probes", "pressure",
+            "gas", "any"]
 
 
 def log(msg):
@@ -66,9 +70,10 @@ class Scenarios:
     def __init__(self, path, rng):
         self.path, self.rng, self.version, self.expected = path, rng, 0, {}
 
-    def expect(self, quantity, channel, x):
+    def expect(self, quantity, channel, *values):
         with LOCK:
-            self.expected.setdefault((quantity, channel), set()).add(host_integer(quantity, x))
+            self.expected.setdefault((quantity, channel), set()).update(
+                host_integer(quantity, x) for x in values)
 
     def value(self, lo, hi):
         return round(self.rng.uniform(lo, hi), 2)
@@ -79,8 +84,7 @@ class Scenarios:
         for quantity, key in list(D4.items()) + [("pressure", "dpf")]:
             self.expect(quantity, address, main[key])
         points = [self.value(-40, 60) for _ in range(21)] if full else [0.0]
-        for t in points:  # a gauge without points is asked for them all the same: zeros
-            self.expect("tpoint", address, t)
+        self.expect("tpoint", address, *points)  # a gauge without points is asked all the same
         ch = {"address": address, "type": 0, "config": "0x0005", "main": main}
         if full:
             ch["temperature"] = {"header": [0, 0, "0x1500"], "points": [
@@ -92,27 +96,22 @@ class Scenarios:
 
     def sensors(self, address, type_, key, count, hi):
         values = [self.value(0, hi) for _ in range(count)]
-        for x in values:
-            self.expect(key, address, x)
-        # Until a type reply of this tank gets through, the converter takes it for a level gauge
-        # and asks for main parameters, which the gauge answers from the same registers: the
-        # sensors stand where level, mass, volume, density, temperature and water stand.
-        regs = dict(zip(["level", "mass", "volume", "density", "temp", "water"], values + [0] * 6))
-        for quantity in D4:
-            self.expect(quantity, address, regs[quantity])
+        self.expect(key, address, *values)
+        for quantity, x in zip(SENSOR_REGS, values + [0] * 6):
+            self.expect(quantity, address, x)
         self.expect("pressure", address, 0)  # Dpf
         self.expect("tpoint", address, 0)
         return {"address": address, "type": type_, key: values}
 
     def fault(self):
         r = self.rng
-        kind = r.choice(list(FAULT_OPTIONS))
-        key, choices = FAULT_OPTIONS[kind]
-        option = r.choice(choices) if choices else [r.randint(0, 255) for _ in range(r.randint(1, 4))]
-        return {"fault": kind, "after": r.randint(0, 6), **({key: option} if key else {}),
-                "times": "always" if r.random() < 0.1 else r.randint(1, 6),
-                "on": r.choice(["select", "type", "main", "temp", "temp2", "coords", "density",
-                                "probes", "pressure", "gas", "any"])}
+        kind = r.choice(list(FAULTS))
+        key, choices = FAULTS[kind]
+        fault = {"fault": kind, "after": r.randint(0, 6), "on": r.choice(FAULT_ON),
+                 "times": "always" if r.random() < 0.1 else r.randint(1, 6)}
+        if key:
+            fault[key] = r.choice(choices) if choices else [r.randint(0, 255) for _ in range(r.randint(1, 4))]
+        return fault
 
     def write(self, silent=False):
         self.version += 1
@@ -133,28 +132,24 @@ class Scenarios:
 class Relay(threading.Thread):
     def __init__(self):
         super().__init__(daemon=True)
-        self.master, self.slave = os.openpty()
-        tty.setraw(self.slave)
-        attrs = termios.tcgetattr(self.slave)
+        self.master, slave = os.openpty()
+        self.path, self.peer = os.ttyname(slave), None
+        tty.setraw(slave)
+        attrs = termios.tcgetattr(slave)
         attrs[4] = attrs[5] = termios.B19200  # the converter's 9600 8E2 must change something
-        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
-        self.path, self.peer = os.ttyname(self.slave), None
+        termios.tcsetattr(slave, termios.TCSANOW, attrs)
         self.start()
 
     def run(self):
         while True:
             peer = self.peer
             try:
-                ready = select.select([self.master] + ([peer] if peer else []), [], [], 0.2)[0]
-                if self.master in ready:
-                    data = os.read(self.master, 4096)
-                    if peer:
-                        os.write(peer, data)
-                if peer in ready:
-                    data = os.read(peer, 4096)
-                    if not data:
+                for fd in select.select([self.master] + ([peer] if peer else []), [], [], 0.2)[0]:
+                    data = os.read(fd, 4096)
+                    if fd == peer and not data:
                         raise OSError("end of the line")
-                    os.write(self.master, data)
+                    if peer:
+                        os.write(self.master if fd == peer else peer, data)
             except OSError:  # host-sim has gone: leave its line alone until the next run
                 self.peer = None if self.peer == peer else self.peer
 
@@ -165,10 +160,7 @@ class Relay(threading.Thread):
         return run
 
     def end(self, run, sig=None, timeout=60):
-        if sig:
-            run.stop(sig)
-        else:
-            run.finish(timeout)
+        run.stop(sig) if sig else run.finish(timeout)
         self.peer = None
         os.close(run.fd)
         # An answer to this run's last request may still be on its way; it must not reach the
@@ -179,7 +171,7 @@ class Relay(threading.Thread):
 
 class Converter(Child):
     def __init__(self, binary, workdir, gauge_path, host_path, out):
-        os.makedirs(workdir, exist_ok=True)
+        os.makedirs(workdir)
         exe = shutil.copy2(binary, os.path.join(workdir, "modbusvelt"))
         tanks = "".join(f"{n}={ch}\n" for n, ch in enumerate(CHANNELS, 1))
         with open(os.path.join(workdir, "Nastroika.ini"), "w", encoding="utf-8") as f:
@@ -191,8 +183,9 @@ class Converter(Child):
                          env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
         self.start = time.time()
 
-    def alive(self):
-        return self.proc.poll() is None
+    def alive(self, phase):
+        if self.proc.poll() is not None:
+            raise RuntimeError(f"converter exited during {phase} (status {self.proc.returncode})")
 
     def cpu(self):  # utime + stime, in seconds
         with open(f"/proc/{self.proc.pid}/stat") as f:
@@ -211,15 +204,13 @@ class Checker:
         self.sc, self.violations, self.malformed = scenarios, [], []
         self.checked = self.skipped = self.judged = 0
 
-    def compare(self, quantity, channel, value, st1, where, cap=None):
+    def compare(self, quantity, channel, value, st1, where, cap=1 << 40):
         with LOCK:
             if st1 == 1:  # no value behind the group
                 self.skipped += 1
                 return
-            expected = set().union(*[v for (q, c), v in self.sc.expected.items()
-                                     if q == quantity and channel in (None, c)])
-            if cap is not None:  # 20 bits of whole units: larger values arrive as the largest one
-                expected = {min(v, cap) for v in expected}
+            expected = {min(v, cap) for (q, c), vs in self.sc.expected.items() for v in vs
+                        if q == quantity and channel in (None, c)}
             self.checked += 1
             if st1 != 0 or value not in expected:
                 self.violations.append(f"{where}: {quantity} {value} (first status {st1:#x}) on "
@@ -249,10 +240,77 @@ class Checker:
             for g, quantity in enumerate(D4):
                 value = struct.unpack_from("<i", rx, 3 + 6 * g)[0]
                 self.compare(quantity, None, value, rx[1 + 6 * g], "random d4")
-        elif cmd >> 4 in PACKED14 and len(rx) == 5:  # whole units and a tenths digit
+        elif cmd >> 4 in PACKED14 and len(rx) == 5:  # 20 bits of whole units and a tenths digit
             whole = rx[1] | rx[2] << 8 | (rx[3] >> 4) << 16
             self.compare(PACKED14[cmd >> 4], cmd & 0xF, whole * 10 + (rx[3] & 0x0F), 0,
                          f"random {cmd:02x}", cap=0xFFFFF * 10 + 9)
+
+
+def phase1(opts, total, rng, scenarios, checker, relay, gauge, conv, out):
+    # The gauge silent for a quarter around the middle, then garbage on the host line for an
+    # eighth; otherwise host-sim runs of `chunk` seconds, --random and --poll in turns.
+    silence = (total / 2 - min(30.0, total / 8), total / 2 + min(30.0, total / 8))
+    garbage = (silence[1] + min(30.0, total / 16), silence[1] + min(30.0, total / 16) +
+               min(60.0, total / 8))
+    chunk = max(15.0, min(60.0, total / 8))
+    rss_minute, host, host_until, next_reload, silent_now = None, None, 0.0, 5.0, False
+    while (t := time.time() - conv.start) < total:
+        conv.alive("phase 1")
+        rss_minute = rss_minute or (conv.rss() if t >= 60 else None)
+        in_silence = silence[0] <= t < silence[1]
+        if in_silence != silent_now or (not in_silence and t >= next_reload):
+            scenarios.write(silent=in_silence)
+            gauge.proc.send_signal(signal.SIGUSR1)
+            if in_silence != silent_now:
+                log(f"gauge {'silent' if in_silence else 'answering again'} at {t:.0f} s")
+            silent_now, next_reload = in_silence, t + rng.uniform(3, 15)
+        if t >= host_until:
+            if host:
+                relay.end(host, signal.SIGINT)
+            end = garbage[0] if t < garbage[0] else total
+            if garbage[0] <= t < garbage[1]:
+                end, argv, on_line = garbage[1], ["--garbage"], checker.on_random
+            elif int(t // chunk) % 2 == 0:
+                argv, on_line = ["--random", "--seed", str(rng.randint(0, 2**31))], checker.on_random
+            else:
+                argv, on_line = ["--poll"], checker.on_poll
+            secs = max(1, round(min(chunk, end - t)))
+            host = relay.host_sim(opts["--host-sim"], argv + ["--seconds", str(secs)], out, on_line)
+            host_until = t + secs
+        time.sleep(0.5)
+    relay.end(host, signal.SIGINT)
+    conv.alive("phase 1")
+    wall, cpu, rss = time.time() - conv.start, conv.cpu(), conv.rss()
+    rss_minute = rss_minute or rss
+    log(f"phase 1: {wall:.0f} s, CPU {100 * cpu / wall:.2f} % of one core, RSS "
+        f"{rss_minute / MB:.2f} MB at 1 min, {rss / MB:.2f} MB at the end")
+    return [f"phase 1 CPU {100 * cpu / wall:.2f} % >= 5 %"] * (cpu / wall >= CPU_LIMIT) + [
+        f"RSS grew by {(rss - rss_minute) / MB:.2f} MB after minute 1"] * (rss - rss_minute >= 2 * MB)
+
+
+# Every tank's main parameters, the gauge link check and a channel without a tank, then the
+# host asking at random while the CPU is measured.
+def phase2(opts, total, checker, relay, gauge, conv, out):
+    log("phase 2: gauge line closed")
+    gauge.stop()
+    failures, statuses, deadline = [], [], time.time() + 180
+    probe = [c for ch in CHANNELS for c in (f"c{ch:x}", "d4")] + ["10", "c7", "d4"]
+    while statuses != [("d4", "4")] * 5 + [("10", "4"), ("d4", "ff")]:
+        conv.alive("phase 2")
+        if time.time() > deadline:
+            failures.append(f"phase 2: not 0x04 for every tank (statuses {statuses})")
+            break
+        run = relay.end(relay.host_sim(opts["--host-sim"], probe, out))
+        replies = [fields(line) for line in run.seen if line.startswith("REPLY")]
+        statuses = [(r["cmd"], r["status"]) for r in replies if r["cmd"] in ("d4", "10")]
+    window = min(300.0, max(30.0, total / 8))
+    cpu, t = conv.cpu(), time.time()
+    relay.end(relay.host_sim(opts["--host-sim"], ["--random", "--seconds", str(int(window))],
+                             out, checker.on_random), timeout=window + 60)
+    conv.alive("phase 2")
+    cpu = (conv.cpu() - cpu) / (time.time() - t)
+    log(f"phase 2: CPU {100 * cpu:.2f} % of one core over {window:.0f} s")
+    return failures + [f"phase 2 CPU {100 * cpu:.2f} % >= 5 %"] * (cpu >= CPU_LIMIT)
 
 
 def main(opts):
@@ -266,91 +324,20 @@ def main(opts):
     gauge = Child([opts["--gauge-sim"], "--pty", "--quiet", scenarios.path], log=out)
     conv = Converter(opts["--converter"], os.path.join(work, "converter"), gauge.announced(),
                      relay.path, out)
-    failures, host = [], None
-    # Phase 1: the gauge silent for a quarter around the middle, then garbage on the host line
-    # for an eighth; otherwise host-sim runs of `chunk` seconds, --random and --poll in turns.
-    silence = (total / 2 - min(30.0, total / 8), total / 2 + min(30.0, total / 8))
-    garbage = (silence[1] + min(30.0, total / 16), silence[1] + min(30.0, total / 16) +
-               min(60.0, total / 8))
-    chunk = max(15.0, min(60.0, total / 8))
-    rss_minute, host_until, next_reload, silent_now, reloads = None, 0.0, 5.0, False, 0
     try:
-        while (t := time.time() - conv.start) < total and conv.alive():
-            rss_minute = rss_minute or (conv.rss() if t >= 60 else None)
-            in_silence = silence[0] <= t < silence[1]
-            if in_silence != silent_now or (not in_silence and t >= next_reload):
-                scenarios.write(silent=in_silence)
-                gauge.proc.send_signal(signal.SIGUSR1)
-                reloads += 1
-                if in_silence != silent_now:
-                    log(f"gauge {'silent' if in_silence else 'answering again'} at {t:.0f} s")
-                silent_now, next_reload = in_silence, t + rng.uniform(3, 15)
-            if t >= host_until:
-                if host:
-                    relay.end(host, signal.SIGINT)
-                end = garbage[0] if t < garbage[0] else total
-                if garbage[0] <= t < garbage[1]:
-                    end, argv, on_line = garbage[1], ["--garbage"], checker.on_random
-                elif int(t // chunk) % 2 == 0:
-                    argv, on_line = ["--random", "--seed", str(rng.randint(0, 2**31))], checker.on_random
-                else:
-                    argv, on_line = ["--poll"], checker.on_poll
-                secs = max(1, round(min(chunk, end - t)))
-                host = relay.host_sim(opts["--host-sim"], argv + ["--seconds", str(secs)], out,
-                                      on_line)
-                host_until = t + secs
-            time.sleep(0.5)
-        if host:
-            relay.end(host, signal.SIGINT)
-        if not conv.alive():
-            raise RuntimeError(f"converter exited during phase 1 (status {conv.proc.returncode})")
-        wall, cpu, rss = time.time() - conv.start, conv.cpu(), conv.rss()
-        rss_minute = rss_minute or rss
-        log(f"phase 1: {wall:.0f} s, CPU {100 * cpu / wall:.2f} % of one core, RSS "
-            f"{rss_minute / MB:.2f} MB at 1 min, {rss / MB:.2f} MB at the end")
-        if cpu / wall >= CPU_LIMIT:
-            failures.append(f"phase 1 CPU {100 * cpu / wall:.2f} % >= 5 %")
-        if rss - rss_minute >= 2 * MB:
-            failures.append(f"RSS grew by {(rss - rss_minute) / MB:.2f} MB after minute 1")
-
-        # Phase 2: every tank's main parameters, the gauge link check, a channel without a tank.
-        log("phase 2: gauge line closed")
-        gauge.stop()
-        probe = [c for ch in CHANNELS for c in (f"c{ch:x}", "d4")] + ["10", "c7", "d4"]
-        deadline, statuses = time.time() + 180, []
-        while time.time() < deadline and conv.alive():
-            run = relay.end(relay.host_sim(opts["--host-sim"], probe, out))
-            replies = [fields(line) for line in run.seen if line.startswith("REPLY")]
-            statuses = [(r["cmd"], r["status"]) for r in replies if r["cmd"] in ("d4", "10")]
-            if statuses == [("d4", "4")] * 5 + [("10", "4"), ("d4", "ff")]:
-                break
-            time.sleep(2)
-        else:
-            failures.append(f"phase 2: not 0x04 for every tank (statuses {statuses})")
-        # The host keeps asking at random while the CPU is measured.
-        window = min(300.0, max(30.0, total / 8))
-        cpu, t = conv.cpu(), time.time()
-        relay.end(relay.host_sim(opts["--host-sim"], ["--random", "--seconds", str(int(window))],
-                                 out, checker.on_random), timeout=window + 60)
-        if not conv.alive():
-            raise RuntimeError(f"converter exited during phase 2 (status {conv.proc.returncode})")
-        cpu = (conv.cpu() - cpu) / (time.time() - t)
-        log(f"phase 2: CPU {100 * cpu:.2f} % of one core over {window:.0f} s")
-        if cpu >= CPU_LIMIT:
-            failures.append(f"phase 2 CPU {100 * cpu:.2f} % >= 5 %")
+        failures = phase1(opts, total, rng, scenarios, checker, relay, gauge, conv, out)
+        failures += phase2(opts, total, checker, relay, gauge, conv, out)
     except RuntimeError as e:
-        failures.append(str(e))
+        failures = [str(e)]
     finally:
-        for child in (host, conv, gauge):
-            if child:
-                child.stop()
-
+        conv.stop()
+        gauge.stop()
     failures += [f"no {what}" for what, n in (("value compared", checker.checked),
                                               ("host reply judged", checker.judged)) if n == 0]
     failures += ["malformed: " + line for line in checker.malformed[:10]]
     failures += ["value: " + v for v in checker.violations[:20]]
-    print(f"soak: {scenarios.version} scenario versions ({reloads} reloads), "
-          f"{len(checker.violations)} value violations, {len(checker.malformed)} malformed\n"
+    print(f"soak: {scenarios.version} scenario versions, {len(checker.violations)} value "
+          f"violations, {len(checker.malformed)} malformed\n"
           f"soak: {checker.checked + checker.judged} checks ({checker.checked} values compared, "
           f"{checker.skipped} absent groups skipped, {checker.judged} host replies judged)")
     if failures:
