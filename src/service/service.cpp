@@ -160,8 +160,10 @@ void Service::Reload() {
         StopFast(side);  // not watching a descriptor about to be closed
         conv_.Port(side).Close();
     }
-    console_.Err("Настройки перечитаны из " + settingsPath_);
     StartSides();
+    // Said once the ports are open again: a peer that waits for this line and then talks is
+    // heard, where bytes sent while a port was closed and reopened are dropped with its queue.
+    console_.Err("Настройки перечитаны из " + settingsPath_);
 }
 
 void Service::Stop(const char* signalName) {
