@@ -12,13 +12,9 @@
 #include "support/gauge_values.h"
 
 using namespace conv;
+using namespace conv::test;
 
 namespace {
-
-using test::ConfigureTank;
-using test::PutHeight;
-using test::PutProbe;
-using test::PutSlot;
 
 constexpr uint16_t kState = 0xABCD;  // the register's first byte, then the flags
 
@@ -104,8 +100,10 @@ class SpravkaTest : public QObject {
             {v.StringGrid1, "Н ,мм", "10412303.00"},
             {v.StringGrid1, "Сост.Н.", "cdab"},
             {v.StringGrid1, "Pср,кг/м3", "10412312000.00"},
+            {v.StringGrid1, "Vmax,л", "10412342.00"},
             {v.StringGrid1, "N ПО", "WWWWWW"},
             {v.StringGrid1, "Вер ПО", "254"},
+            {v.StringGrid1, "Инд.НП", "255"},
             {v.StringGrid4, "T21,C", "-16261.50"},
             {v.StringGrid4, "Коор.T21,мм", "65514"},
             {v.StringGrid5, "Сост.ДП5", "cd"},
