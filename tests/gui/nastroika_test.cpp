@@ -1,5 +1,5 @@
 // Channel setup: what Save and Remove make of the grid in the poll and in the settings file, the
-// slave address, a file that cannot be read, and the keyboard path of an operator in mid-edit.
+// slave address, and the keyboard path of an operator in mid-edit.
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -185,7 +185,8 @@ class NastroikaTest : public QObject {
         QCOMPARE(Grid(g) + " | " + e.Polled(), "2:9 | 2:9");
     }
 
-    // Typed digits fill the three positions from the right and take effect at once. Closing keeps
+    // Typed digits fill the three positions from the right and take effect at once: the poll's
+    // next request carries the address's low byte (the unit tests all poll slave 80). Closing keeps
     // what was applied, saves nothing.
     void theSlaveAddressTakesEffectAsItIsTyped() {
         test::DialogEnv e;
@@ -196,7 +197,12 @@ class NastroikaTest : public QObject {
         QTest::keyClicks(&edit, "300");
         QCOMPARE(dlg.sLabel4->text(), QString("0x12c"));
         Converter& c = e.conv;
-        QCOMPARE(c.Table.SlaveAddress, 300);
+        c.Poll.CycleState = kCycleRunning;
+        c.Poll.PollChannel = 0;  // tank 1
+        c.Poll.PollGroup = 1;    // its channel select
+        OprosModBus(c.Poll, c.Table, *c.ModbusPort, c.Log);
+        QCOMPARE(test::ToHex(e.ports[0]->writes.at(0)).substr(0, 17),
+                 std::string("2C 06 00 00 00 01"));
         edit.selectAll();
         QTest::keyClicks(&edit, "80");
         QTest::keyClick(&edit, Qt::Key_Return);  // leaving the field shows all three positions

@@ -55,6 +55,10 @@ class WindowTitlesTest : public QObject {
         const std::pair<QWidget*, const char*> windows[] = {
             {w.F_ModbusVelt.get(), "Конвертор Modbus Torvik+ -> Velt. Версия 00.08"},
             {w.F_Nastroika.get(), "Настройка каналов датчиковой аппаратуры"},
+            {w.F_UstCom.get(), "Установка по COM-портам"},
+            {w.F_SpravkaPPP.get(), "Информация поступающая с ДА"},
+            {w.F_Parol.get(), "Пароль на закрытие приложения"},
+            {w.F_Dostup.get(), "Код доступа"},
             {w.F_ParOperatora.get(), "Будьте внимательны!"},
         };
         for (const auto& [window, caption] : windows) {
