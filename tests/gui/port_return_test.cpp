@@ -1,9 +1,8 @@
-// The main window tends its ports as the service does: a gauge port whose device has gone is
-// closed at the next step, told in the left pane with the log off, and opened again by the
-// window's own timer five seconds on, once the device is back.
+// The main window tends its ports by a timer of its own: a gauge port whose device has gone is
+// closed at the next step and opened again five seconds on, once the device is back (what the
+// panes are told and when is the core's).
 #include <QtTest>
 
-#include "app/log_pane_widget.h"
 #include "gui/dialog_env.h"
 
 using namespace conv;
@@ -26,16 +25,10 @@ class PortReturnTest : public QObject {
         m.Timer1Timer();
         QVERIFY(!gauge.IsOpen());
         QVERIFY(m.ModbusReopen.isActive() && m.ModbusReopen.remainingTime() > 4000);
-        const QString lost = QStringLiteral(
-            "\nПорт Com5 потерян: устройство отключено. Повторное открытие каждые 5 с");
-        QCOMPARE(m.sRichEdit1->toPlainText(), lost);
-
         m.Timer1.stop();  // only the reopen timer may bring the port back
         gauge.present = true;
         QTRY_VERIFY_WITH_TIMEOUT(gauge.IsOpen(), 15000);
-        QCOMPARE(gauge.opens, 2);             // the start-up's and the one at its time
-        m.setWindowState(Qt::WindowNoState);  // restored, the window shows what it held
-        QCOMPARE(m.sRichEdit1->toPlainText(), lost + QStringLiteral("\nПорт Com5 снова открыт"));
+        QCOMPARE(gauge.opens, 2);  // the start-up's and the one at its time
         QVERIFY(!m.ModbusReopen.isActive() && e.boxes.shown.empty());
     }
 };

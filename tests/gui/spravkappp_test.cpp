@@ -12,13 +12,9 @@
 #include "support/gauge_values.h"
 
 using namespace conv;
+using namespace conv::test;
 
 namespace {
-
-using test::ConfigureTank;
-using test::PutHeight;
-using test::PutProbe;
-using test::PutSlot;
 
 constexpr uint16_t kState = 0xABCD;  // the register's first byte, then the flags
 
@@ -104,7 +100,6 @@ class SpravkaTest : public QObject {
             {v.StringGrid1, "Н ,мм", "10412303.00"},
             {v.StringGrid1, "Сост.Н.", "cdab"},
             {v.StringGrid1, "Pср,кг/м3", "10412312000.00"},
-            {v.StringGrid1, "Тср,С", "10412315.00"},
             {v.StringGrid1, "Vmax,л", "10412342.00"},
             {v.StringGrid1, "N ПО", "WWWWWW"},
             {v.StringGrid1, "Вер ПО", "254"},
@@ -128,7 +123,6 @@ class SpravkaTest : public QObject {
             const int headerMargin = g->style()->pixelMetric(QStyle::PM_HeaderMargin, 0, &header);
             for (int c = 0; c < g->ColCount(); ++c) {
                 const int width = g->columnWidth(c);
-                QVERIFY(width >= (c == 2 ? 60 : c == 3 ? 70 : 64));
                 const QString head = g->Cell(c, 0), value = g->Cell(c, 1);
                 QVERIFY2(header.fontMetrics().horizontalAdvance(head) + 2 * headerMargin <= width,
                          qPrintable(head));
