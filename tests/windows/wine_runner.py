@@ -31,6 +31,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "harness"))
 from plumbing import Child, read_bytes  # noqa: E402
 
 LINES, MISSING = ("com5", "com6"), "com8"
+FONTS = "/usr/share/fonts/truetype/dejavu"
 BAUDS = {getattr(termios, f"B{b}"): b for b in (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)}
 
 
@@ -174,9 +175,12 @@ def main():
     args = ap.parse_args()
     # The QTest programs (GUI tests) run offscreen and print to standard output: wine hands a
     # Windows program each WINEQT_* variable as QT_* and drops the QT_* ones, and without a
-    # console window Qt's log would go to the debugger channel.
+    # console window Qt's log would go to the debugger channel. The offscreen platform of a
+    # Windows Qt reads its fonts from a folder, none by default: given Debian's DejaVu, the one
+    # the Linux runs lay out with, the windows keep their sizes.
     env = dict(wine_env(args.prefix.resolve()), WINEQT_QPA_PLATFORM="offscreen",
-               WINEQT_FORCE_STDERR_LOGGING="1")
+               WINEQT_FORCE_STDERR_LOGGING="1",
+               WINEQT_QPA_FONTDIR="Z:" + FONTS.replace("/", "\\"))
     total = [0, 0, 0]
     try:
         # Qt's event dispatcher needs window handles even offscreen: wine's null display driver

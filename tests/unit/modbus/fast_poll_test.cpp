@@ -1,5 +1,6 @@
-// The poll cycle in fast mode on a virtual line and clock: when replies are decided and requests
-// sent, and that the decoders see what they would have seen on Timer1's ticks for the same bytes.
+// The poll cycle in fast mode on a virtual line and clock, driven as the programs drive it: when
+// replies are decided and requests sent, and that the decoders see what they would have seen on
+// Timer1's ticks for the same bytes.
 #include "modbus/fast_poll.h"
 
 #include <gtest/gtest.h>
@@ -7,10 +8,10 @@
 #include <functional>
 #include <map>
 
-#include "log/operation_log.h"
+#include "core/converter.h"
+#include "core/line_modes.h"
 #include "modbus/frame.h"
-#include "store/tank_table.h"
-#include "support/fake_port.h"
+#include "support/unpluggable_port.h"
 
 namespace conv::test {
 namespace {
@@ -33,6 +34,10 @@ Bytes Good(const Bytes& request) {
     for (int i = 1; i <= 2 * request[5]; ++i) r.push_back(static_cast<uint8_t>(i));
     return WithCrc(r);
 }
+Bytes Short(Bytes g) {
+    g.pop_back();
+    return g;
+}
 
 struct Piece {
     MicroTime after;  // from the request
@@ -42,9 +47,6 @@ struct Piece {
 using Pieces = std::vector<Piece>;
 using How = std::function<Pieces(Bytes good)>;
 
-Pieces At(MicroTime after, const Bytes& bytes) {
-    return {{after, bytes}};
-}
 // As a gauge on a real line sends: a byte every character time, from 20 ms after the request.
 Pieces Paced(const Bytes& bytes) {
     Pieces p;
@@ -53,13 +55,12 @@ Pieces Paced(const Bytes& bytes) {
     return p;
 }
 Pieces Whole(const Bytes& bytes) {
-    return At(20 * kMs, bytes);
+    return {{20 * kMs, bytes}};
 }
 How Fixed(Pieces p) {
     return [=](Bytes) { return p; };
 }
-// The good reply, then a stray byte 30 ms after the request, and again every 10 ms for
-// `more` in all.
+// The good reply, then a stray byte 30 ms after the request, and again every 10 ms for `more`.
 How ThenStray(MicroTime more) {
     return [=](Bytes g) {
         Pieces p = Whole(g);
@@ -94,45 +95,67 @@ struct Gauge {
     }
 };
 
-// Tank 1 on channel 5, polled from its first request to the end of the cycle; the gauge answers
-// on one line, so a piece waits behind those sent before it.
+using Sent = std::vector<MicroTime>;
+using Decided = std::vector<std::pair<MicroTime, int>>;  // when, and the RxCount it got
+
+struct Case {
+    const char* name;
+    Gauge gauge;
+    Sent sentAt = {};      // of the first requests in fast mode, zero byte included
+    Decided decided = {};  // the first decisions in fast mode
+    bool likeTick = true;  // the same bytes in the same order reach the line on the ticks
+    MicroTime away = 0;    // the gauge line's device unplugged from here
+    MicroTime back = 0;    // until here
+};
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 struct Traffic {
     std::vector<Bytes> writes;
-    std::vector<MicroTime> sentAt;
-    std::vector<std::pair<MicroTime, int>> decided;  // when, and the RxCount the decoder got
-    std::vector<Bytes> frames;                       // and its RxFrame
+    Sent sentAt;
+    Decided decided;
+    std::vector<Bytes> frames;  // the RxFrame of each decision
     std::vector<std::string> lines;
 };
 
-Traffic Drive(const Gauge& gauge, bool fast) {
+// Tanks 1 and 2 on channels 5 and 6, polled from its first request to the end of the cycle, on the
+// ticks or as a program steps a fast line; the gauge answers on one line, so a piece waits behind
+// those sent before it. What arrives while the port is closed is lost.
+Traffic Drive(const Case& c, bool fast) {
     Traffic t;
     MemoryPane left, right;
-    OperationLog log(left, right);
-    FakePort port;
-    TankTable table;
-    table.SlaveAddress = 0x50;
-    table.Tank(1).Configured = 1;
-    table.Tank(1).ChannelAddress = 5;
-    PollState poll;
+    Converter conv(left, right, std::make_unique<UnpluggablePort>(), std::make_unique<FakePort>());
+    auto& port = static_cast<UnpluggablePort&>(*conv.ModbusPort);
+    PollState& poll = conv.Poll;
+    conv.State.ModbusFast = fast;
+    conv.State.ModbusPortName = "Com5";
+    conv.Table.SlaveAddress = 0x50;
+    conv.Table.Tank(1).Configured = 1;
+    conv.Table.Tank(1).ChannelAddress = 5;
+    conv.Table.Tank(2).Configured = 1;
+    conv.Table.Tank(2).ChannelAddress = 6;
     poll.CycleState = kCycleRunning;
     poll.PollChannel = -1;
     poll.PollGroup = kGroupTankDone;
-    FastPoll scheduler;
-    FastPollRestart(scheduler, poll, 0);
+    PrepareLine(conv, Side::kModbus);
+    RestartLine(conv, Side::kModbus, 0);
     std::multimap<MicroTime, Piece> due;
     std::map<Bytes, int> sent;
     for (MicroTime now = 0;
          (poll.CycleState != kCycleFinished || poll.ReplyPending == 1) && now < 3'600'000 * kMs;) {
+        port.present = now < c.away || now >= c.back;
         for (auto it = due.begin(); it != due.end() && it->first <= now; it = due.erase(it)) {
+            if (!port.IsOpen()) continue;
             it->second.lineError ? port.QueueLineError(it->second.bytes)
                                  : port.Arrive(it->second.bytes);
         }
         poll.RxCount = -2;  // no read gives it: a step that leaves it decided nothing
         LineWait w{false, now + 800 * kMs};
         if (fast) {
-            w = FastPollStep(scheduler, poll, table, port, log, now);
+            w = FastLineStep(conv, Side::kModbus, now);
         } else if (now > 0) {
-            OprosModBus(poll, table, port, log);
+            OprosModBus(poll, conv.Table, port, conv.Log);
         }
         if (poll.RxCount != -2) {
             t.decided.emplace_back(now, poll.RxCount);
@@ -141,7 +164,7 @@ Traffic Drive(const Gauge& gauge, bool fast) {
         }
         for (Bytes& r : port.TakeWrites()) {
             MicroTime free = due.empty() ? 0 : due.rbegin()->first;
-            for (Piece& p : gauge(r, ++sent[r]))
+            for (Piece& p : c.gauge(r, ++sent[r]))
                 due.emplace(free = std::max(now + p.after, free), p);
             t.writes.push_back(r);
             t.sentAt.push_back(now);
@@ -153,24 +176,21 @@ Traffic Drive(const Gauge& gauge, bool fast) {
     return t;
 }
 
-struct Case {
-    const char* name;
-    Gauge gauge;
-    std::vector<MicroTime> sentAt = {};  // of the first requests, zero byte included
-    std::vector<std::pair<MicroTime, int>> decided = {};  // the first decisions
-};
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
+template <typename T>
+T First(const T& all, size_t n) {
+    return T(all.begin(), all.begin() + std::min(n, all.size()));
 }
-const auto kName = [](const auto& info) { return std::string(info.param.name); };
 
-// ---- the same bytes give the same requests, decoder input and log as on the ticks ----
+class FastPollRoad : public ::testing::TestWithParam<Case> {};
 
-class SameAsTick : public ::testing::TestWithParam<Case> {};
-
-TEST_P(SameAsTick, RequestsDecoderInputAndLog) {
-    const Traffic fast = Drive(GetParam().gauge, true), tick = Drive(GetParam().gauge, false);
+TEST_P(FastPollRoad, DecidedWhenDueOnWhatTheTickWouldSee) {
+    const Case& c = GetParam();
+    const Traffic fast = Drive(c, true);
     ASSERT_FALSE(fast.frames.empty());
+    EXPECT_EQ(First(fast.sentAt, c.sentAt.size()), c.sentAt);
+    EXPECT_EQ(First(fast.decided, c.decided.size()), c.decided);
+    if (!c.likeTick) return;
+    const Traffic tick = Drive(c, false);
     EXPECT_EQ(fast.writes, tick.writes);
     ASSERT_EQ(fast.decided.size(), tick.decided.size());
     for (size_t i = 0; i < fast.decided.size(); ++i)
@@ -179,79 +199,62 @@ TEST_P(SameAsTick, RequestsDecoderInputAndLog) {
     EXPECT_EQ(fast.lines, tick.lines);
 }
 
-Bytes Short(Bytes g) {
-    g.pop_back();
-    return g;
-}
-Bytes Stray(Bytes g) {
-    g.push_back(0xFF);
-    return g;
-}
-
+// Unless a case says otherwise the gauge answers at the line's rate 20 ms after each request; the
+// timeout is 800 ms, the pause 20 ms. The zero byte at 0 is decided after the pause and the select
+// follows at once.
 INSTANTIATE_TEST_SUITE_P(
-    Roads, SameAsTick,
-    ::testing::Values(
-        Case{"GoodPacedReplies", {}},
-        Case{"ExceptionToMain", {To::kMain, Fixed(Paced(kException))}},
-        Case{"ShortTypeReplyTwice", {To::kType, [](Bytes g) { return Paced(Short(g)); }, 2}},
-        Case{"SplitMainRestAfterTheTimeout", {To::kMain, Split(40, 1200 * kMs), 1}},
-        Case{"StrayByteAfterAReply", {To::kType, [](Bytes g) { return Whole(Stray(g)); }}},
-        Case{"SilentChannel", {To::kZero, nullptr, 0, [](const Bytes&) { return Pieces{}; }}}),
-    kName);
-
-// ---- when replies are decided and requests sent ----
-
-class FastTiming : public ::testing::TestWithParam<Case> {};
-
-TEST_P(FastTiming, DecidedAndSentWhenDue) {
-    const Traffic t = Drive(GetParam().gauge, true);
-    const auto first = [](const auto& all, size_t n) {
-        return std::vector(all.begin(), all.begin() + std::min(n, all.size()));
-    };
-    EXPECT_EQ(first(t.sentAt, GetParam().sentAt.size()), GetParam().sentAt);
-    EXPECT_EQ(first(t.decided, GetParam().decided.size()), GetParam().decided);
-}
-
-// Answers come whole 20 ms after their request; the timeout is 800 ms, the pause 20 ms. The zero
-// byte at 0 is decided after the pause and the select follows at once.
-using Sent = std::vector<MicroTime>;
-using Decided = std::vector<std::pair<MicroTime, int>>;
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FastTiming,
-    ::testing::Values(Case{"CompleteReplyBeforeTheTimeout",
+    Cases, FastPollRoad,
+    ::testing::Values(Case{"GoodPacedReplies", {}},
+                      Case{"CompleteReplyBeforeTheTimeout",
                            {To::kZero, nullptr, 0, Whole},
                            Sent{0, 20 * kMs, 60 * kMs, 100 * kMs},
                            Decided{{20 * kMs, 0}, {40 * kMs, 8}, {80 * kMs, 11}}},
                       Case{"ShortReplyAtTheTimeout",
-                           {To::kType, [](Bytes g) { return Whole(Short(g)); }, 1, Whole},
+                           {To::kType, [](Bytes g) { return Whole(Short(g)); }, 2, Whole},
                            Sent{0, 20 * kMs, 60 * kMs, 880 * kMs},
                            Decided{{20 * kMs, 0}, {40 * kMs, 8}, {860 * kMs, 10}}},
                       Case{"SplitReplyWaitsForItsRest",
                            {To::kType, Split(5, 30 * kMs), 1, Whole},
                            Sent{0, 20 * kMs, 60 * kMs, 110 * kMs},
                            Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 11}}},
+                      Case{"SplitMainRestAfterTheTimeout", {To::kMain, Split(40, 1200 * kMs), 1}},
                       Case{"ExceptionDecidedEarly",
                            {To::kType, Fixed(Paced(kException)), 1, Whole},
                            Sent{0, 20 * kMs, 60 * kMs},
                            Decided{{20 * kMs, 0}, {40 * kMs, 8}, {80 * kMs + 5 * kChar, 5}}},
+                      Case{"ExceptionToMain", {To::kMain, Fixed(Paced(kException))}},
                       Case{"PauseRestartsOnBytesThatJoinTheNextReply",
                            {To::kSelect, ThenStray(0), 1, Whole},
                            Sent{0, 20 * kMs, 70 * kMs},
-                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 12}}},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, 12}},
+                           false},
                       Case{"PauseNeverBeyondTheTimeout",
                            {To::kSelect, ThenStray(2000 * kMs), 1, Whole},
                            Sent{0, 20 * kMs, 840 * kMs},
-                           Decided{{20 * kMs, 0}, {40 * kMs, 8}}},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}},
+                           false},
                       Case{"ZeroByteDecidedAfterThePauseOnWhatCame",
-                           {To::kZero, Fixed(At(5 * kMs, {0xFF}))},
+                           {To::kZero, Fixed({{5 * kMs, {0xFF}}})},
                            Sent{0},
                            Decided{{20 * kMs, 1}}},
                       Case{"LineErrorDecidedAtOnceThenAWholeTimeoutUnwatched",
                            {To::kSelect, Fixed({{5 * kMs, {0x50}, true}}), 1, Whole},
                            Sent{0, 20 * kMs, 825 * kMs},
-                           Decided{{20 * kMs, 0}, {25 * kMs, -1}, {845 * kMs, 8}}}),
-    kName);
+                           Decided{{20 * kMs, 0}, {25 * kMs, -1}, {845 * kMs, 8}}},
+                      Case{"SilentChannel",
+                           {To::kZero, nullptr, 0, [](const Bytes&) { return Pieces{}; }}},
+                      // Unplugged before the type request: the look before it finds the device
+                      // gone, and the port opens again 5 s later, at 5.06 s, while tank 2's select,
+                      // sent to the closed port at 4.94 s, awaits its reply. As after any open it
+                      // gets its whole timeout, and goes out again after the pause.
+                      Case{"PortBackWhileARequestAwaits",
+                           {To::kZero, nullptr, 0, Whole},
+                           Sent{0, 20 * kMs, 5'880 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {840 * kMs, -1}},
+                           false,
+                           50 * kMs,
+                           1'000 * kMs}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace conv::test
