@@ -234,13 +234,8 @@ TEST_F(HostTest, WhatTheLineBringsBeforeACommand) {
         Ask(request);
         EXPECT_EQ(host.SelectedChannel, request & 0x0F) << int{request};
     }
-    log.LogEnabled = 0;
-    Right();
     EXPECT_EQ(Ask(0xA1), Hex("00"));
     EXPECT_EQ(host.SelectedGroup, 1);
-    hostLine.QueueLineError();
-    Serve();
-    EXPECT_EQ(Right(), Lines{});
 }
 
 // ---- the checks before a data reply ----
