@@ -1,7 +1,7 @@
 // A side whose device vanishes and comes back, on fake ports and a virtual clock, on ticks and in
 // fast mode alike: the port is closed at the loss and tried every 5 s until it opens, with one
 // line at the loss and one at the return in the side's pane, whatever the log flag; the side
-// meanwhile keeps its outcome rules. A line error on a device that is still there is no loss.
+// meanwhile keeps its outcome rules.
 #include <gtest/gtest.h>
 
 #include "core/converter.h"
@@ -111,14 +111,6 @@ TEST_P(LineRecoveryTest, LostPortIsTriedEveryFiveSecondsWithOneLineEachWay) {
     Tick(t0 + seconds(17));
     EXPECT_FALSE(Port().TakeWrites().empty());  // the side speaks again
     EXPECT_EQ(Port().opens, 3);                 // and its port is not opened again and again
-}
-
-TEST_P(LineRecoveryTest, LineErrorOnAPortThatIsThereIsNoLoss) {
-    Tick(t0);  // the gauge side reads at its next tick
-    Port().QueueLineError();
-    EXPECT_EQ(Tick(t0), std::nullopt);
-    EXPECT_TRUE(Port().IsOpen());
-    EXPECT_EQ(Pane(), std::vector<std::string>{""});
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSides, LineRecoveryTest,

@@ -31,6 +31,7 @@ TEST(OperationLog, APaneStartsOverRatherThanHoldMoreThan200Lines) {
     EXPECT_EQ(right.Lines(), (std::vector<std::string>{"", "b", "1  7 "}));
     log.LogEnabled = 0;
     log.LogModbus("a");
+    log.LogVelt("a");
     log.DumpVelt(&b, 1);
     EXPECT_EQ(left.LineCount(), 1);
     EXPECT_EQ(right.LineCount(), 3);

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "settings/ini_document.h"
+#include "settings/settings_dir.h"
 #include "settings/text_codec.h"
 #include "support/unreadable_file.h"
 #include "unit/bench.h"
@@ -138,6 +139,18 @@ unsigned Mode(const std::string& path) {
     struct stat st {};
     stat(path.c_str(), &st);
     return st.st_mode & 07777;
+}
+#endif
+
+#ifndef _WIN32
+// A packaged program lives under /usr, which is no user's to write even where it could: its
+// settings go to the user's configuration folder, made private since it holds the passwords.
+TEST(SettingsDir, AnInstalledProgramKeepsItsSettingsInAPrivateFolderOfTheUser) {
+    const ScratchDir scratch;
+    const std::string xdg = scratch.dir.string();
+    EXPECT_EQ(ChooseSettingsDir("/opt/conv/", true, xdg.c_str(), nullptr), "/opt/conv/");
+    EXPECT_EQ(ChooseSettingsDir("/usr/bin/", true, xdg.c_str(), nullptr), xdg + "/modbusvelt/");
+    EXPECT_EQ(Mode(xdg + "/modbusvelt"), 0700u);
 }
 #endif
 
