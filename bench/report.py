@@ -3,6 +3,9 @@
 <!-- figures:begin --> and <!-- figures:end -->; the text around them is kept as written.
 
 usage: report.py STEPS.json E2E.json DOC.md [--service E2E_SERVICE.json] [--modes MODES.json]
+       report.py --modes-only MODES.json DOC.md
+The second form rewrites only the side-by-side section of tick and fast mode and keeps the other
+figures as they were measured.
 """
 import argparse
 import json
@@ -62,7 +65,15 @@ def steps_table(steps):
     return rows, worst
 
 
-def modes_section(m):
+MODES_HEADING = "### Tick mode and fast mode side by side"
+
+
+def measured(how):
+    return (f"Measured {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())} by `{how}` on: "
+            f"{machine()}.")
+
+
+def modes_section(m, how):
     """Tick and fast mode side by side (bench/modes_bench.py)."""
     tick, fast = m["tick"], m["fast"]
 
@@ -76,13 +87,18 @@ def modes_section(m):
     def per_request(r):
         return 10_000 * r["rest"]["cpu_percent"] / r["rest"]["modbus_requests_per_s"]
 
+    def per_wakeup(r):
+        return 10_000 * r["rest"]["cpu_percent"] / r["rest"]["wakeups_per_s"]
+
     def no_higher(key):
         return mark(fast[key]["cpu_percent"] <= tick[key]["cpu_percent"])
 
     fl = fast["latency"]
     lat_ok = fl["p99_ms"] <= FAST_P99_TARGET_MS and fl["answered"] == fl["requests"]
     rows = [
-        "### Tick mode and fast mode side by side",
+        MODES_HEADING,
+        "",
+        measured(how),
         "",
         f"{m['gauges']} level gauges on gauge-sim `--delay 20 --pace` (19200 baud, a byte every "
         f"625 µs, 20 ms after the request), the host on host-sim; `bench/modes_bench.py`.",
@@ -110,6 +126,10 @@ def modes_section(m):
         f"{fast['rest']['modbus_requests_per_s']:.2f} | | |",
         f"| CPU per MODBUS request at rest | {per_request(tick):.0f} µs | {per_request(fast):.0f} µs"
         f" | | |",
+        f"| Wakeups per MODBUS request at rest | "
+        f"{tick['rest']['wakeups_per_s'] / tick['rest']['modbus_requests_per_s']:.1f} | "
+        f"{fast['rest']['wakeups_per_s'] / fast['rest']['modbus_requests_per_s']:.1f} | | |",
+        f"| CPU per wakeup at rest | {per_wakeup(tick):.0f} µs | {per_wakeup(fast):.0f} µs | | |",
         f"| Resident memory at rest / under load, peak | {tick['rest']['rss_mb']} / "
         f"{tick['load']['rss_mb']}, {tick['load']['peak_rss_mb']} MB | {fast['rest']['rss_mb']} / "
         f"{fast['load']['rss_mb']}, {fast['load']['peak_rss_mb']} MB | | |",
@@ -156,7 +176,34 @@ def service_rows(service, e2e):
     ]
 
 
+def replace_modes(modes_path, doc_path):
+    """Only the side-by-side section is new; the rest of the figures stays as it was measured."""
+    with open(modes_path) as f:
+        section = "\n".join(modes_section(json.load(f), "scripts/bench --modes-only"))
+    with open(doc_path, encoding="utf-8") as f:
+        text = f.read()
+    if BEGIN not in text or END not in text:
+        sys.exit(f"report: {doc_path} has no figures yet; run scripts/bench in full first")
+    head, rest = text.split(BEGIN, 1)
+    figures, tail = rest.split(END, 1)
+    if MODES_HEADING in figures:
+        before, after = figures.split(MODES_HEADING, 1)
+        nxt = after.find("\n### ")
+        figures = before + section + ("\n" + after[nxt + 1:] if nxt >= 0 else "\n")
+    else:
+        at = figures.find("### One step")
+        at = at if at >= 0 else len(figures)
+        figures = figures[:at] + section + "\n" + figures[at:]
+    with open(doc_path, "w", encoding="utf-8") as f:
+        f.write(head + BEGIN + figures + END + tail)
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--modes-only":
+        if len(sys.argv) != 4:
+            sys.exit("usage: report.py --modes-only MODES.json DOC.md")
+        replace_modes(sys.argv[2], sys.argv[3])
+        return
     ap = argparse.ArgumentParser()
     ap.add_argument("steps")
     ap.add_argument("e2e")
@@ -184,8 +231,7 @@ def main():
     rss_ok = load["peak_rss_mb"] < RSS_TARGET_MB
     out = [
         BEGIN,
-        f"Measured {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())} by `scripts/bench` on: "
-        f"{machine()}.",
+        measured("scripts/bench"),
         "",
         "### Summary against the targets",
         "",
@@ -205,7 +251,7 @@ def main():
         f"| Start-up to the first host answer | {e2e['startup_to_first_host_answer_s']} s | | |",
         *(service_rows(service, e2e) if service else []),
         "",
-        *(modes_section(modes) if modes else []),
+        *(modes_section(modes, "scripts/bench") if modes else []),
         "### One step (Google Benchmark, log on)",
         "",
         *rows,

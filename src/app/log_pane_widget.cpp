@@ -20,42 +20,55 @@ LogPaneWidget::LogPaneWidget(QWidget* parent) : QPlainTextEdit(parent) {
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
         if (!document()->isEmpty()) empty_ = false;
     });
+    showTimer_.setSingleShot(true);
+    showTimer_.setInterval(kShowEveryMs);
+    connect(&showTimer_, &QTimer::timeout, this, &LogPaneWidget::ShowWaiting);
 }
 
 int LogPaneWidget::LineCount() const {
-    const int shown = empty_ || clearedWhileHeld_ ? 0 : document()->blockCount();
-    return shown + static_cast<int>(held_.size());
+    const int shown = empty_ || clearWaiting_ ? 0 : document()->blockCount();
+    return shown + static_cast<int>(waiting_.size());
 }
 
 void LogPaneWidget::Clear() {
-    if (holding_) {
-        held_.clear();
-        clearedWhileHeld_ = true;
-        return;
-    }
-    clear();
-    empty_ = true;
+    waiting_.clear();
+    clearWaiting_ = true;
+    ShowLater();
 }
 
 void LogPaneWidget::AppendLine(const std::string& text) {
-    if (holding_) {
-        held_.push_back(text);
-        return;
-    }
-    Insert(text);
+    waiting_.push_back(text);
+    ShowLater();
 }
 
+// What was logged while the window was shown is in the control when it is minimised.
 void LogPaneWidget::SetHolding(bool hold) {
     if (hold == holding_) return;
+    if (hold) ShowWaiting();
     holding_ = hold;
-    if (hold) return;
-    if (clearedWhileHeld_) {
+    if (!hold) ShowWaiting();
+}
+
+// A pane that is not on screen draws nothing, and whoever reads it expects every line at once.
+void LogPaneWidget::ShowLater() {
+    if (holding_) return;
+    if (!isVisible()) {
+        ShowWaiting();
+    } else if (!showTimer_.isActive()) {
+        showTimer_.start();
+    }
+}
+
+void LogPaneWidget::ShowWaiting() {
+    showTimer_.stop();
+    if (clearWaiting_) {
         clear();
         empty_ = true;
     }
-    clearedWhileHeld_ = false;
-    for (const std::string& line : held_) Insert(line);
-    held_.clear();
+    clearWaiting_ = false;
+    if (waiting_.empty()) return;
+    Insert(waiting_);
+    waiting_.clear();
 }
 
 // A view following the end keeps following when the pane gets shorter.
@@ -66,7 +79,7 @@ void LogPaneWidget::resizeEvent(QResizeEvent* e) {
     if (atEnd) down->setValue(down->maximum());
 }
 
-void LogPaneWidget::Insert(const std::string& text) {
+void LogPaneWidget::Insert(const std::vector<std::string>& lines) {
     QScrollBar* down = verticalScrollBar();
     QScrollBar* across = horizontalScrollBar();
     // New lines are followed only while the operator is not reading back or copying: with the
@@ -79,9 +92,13 @@ void LogPaneWidget::Insert(const std::string& text) {
     const int acrossAt = across->value();
     QTextCursor c(document());
     c.movePosition(QTextCursor::End);
-    if (!empty_) c.insertBlock();
-    c.insertText(QString::fromStdString(text));
-    empty_ = false;
+    c.beginEditBlock();  // laid out once
+    for (const std::string& text : lines) {
+        if (!empty_) c.insertBlock();
+        c.insertText(QString::fromStdString(text));
+        empty_ = false;
+    }
+    c.endEditBlock();
     view = textCursor();
     if (follow) {
         view.movePosition(QTextCursor::End);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <string>
 #include <vector>
 
@@ -23,14 +24,22 @@ class LogPaneWidget : public QPlainTextEdit, public LogPane {
     // rate would cost more than all the protocol work: the lines are held and shown at restore.
     void SetHolding(bool hold);
 
+    // Lines wait at most this long before a shown pane takes them in. A fast line logs some thirty
+    // lines a second, and laying out and painting each one at once cost ten times the protocol
+    // work; nobody reads faster than a tenth of a second.
+    static constexpr int kShowEveryMs = 100;
+
   protected:
     void resizeEvent(QResizeEvent* e) override;
 
   private:
-    void Insert(const std::string& text);
+    void ShowLater();
+    void ShowWaiting();
+    void Insert(const std::vector<std::string>& lines);
     bool holding_ = false;
-    bool clearedWhileHeld_ = false;
-    std::vector<std::string> held_;  // at most 200 lines: the line rule still applies
+    bool clearWaiting_ = false;         // a Clear that the control has not seen yet
+    std::vector<std::string> waiting_;  // at most 200 lines: the line rule still applies
+    QTimer showTimer_;
     // After Clear the control holds no line at all; its document still shows one empty block.
     bool empty_ = false;
 };

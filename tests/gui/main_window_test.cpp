@@ -240,13 +240,28 @@ class MainWindowTest : public QObject {
     }
 
     // The operator reads back and copies from a pane while the host keeps it busy: new lines
-    // are followed only while the view is at the end and nothing is selected.
+    // are followed only while the view is at the end and nothing is selected. A shown pane takes
+    // the lines of a moment in one go, in order, laid out once.
     void panesFollowNewLinesOnlyAtTheEndWithNothingSelected() {
         LogPaneWidget pane;
         pane.resize(300, 200);
         pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
         QScrollBar& bar = *pane.verticalScrollBar();
-        for (int i = 0; i < 100; ++i) pane.AppendLine("line " + std::to_string(i));
+        int layouts = 0;
+        connect(pane.document(), &QTextDocument::contentsChange, [&] { ++layouts; });
+        const auto append = [&](const std::string& prefix, int count) {
+            layouts = 0;
+            const int before = pane.LineCount();
+            for (int i = 0; i < count; ++i) pane.AppendLine(prefix + std::to_string(i));
+            QCOMPARE(pane.LineCount(), before + count);  // the 200-line rule counts them at once
+            const QString last = QString::fromStdString(prefix + std::to_string(count - 1));
+            QTRY_COMPARE(pane.toPlainText().section('\n', -1), last);
+            QCOMPARE(layouts, 1);
+        };
+        append("line ", 100);
+        // After the empty line that a new pane starts with, as the operator has always seen it.
+        QCOMPARE(pane.toPlainText().section('\n', 0, 2), QStringLiteral("\nline 0\nline 1"));
         // Scrolled up to read; the last two lines selected to be copied; at the end.
         for (const auto& [scrolledUp, selecting, follows] :
              {std::tuple{true, false, false}, {false, true, false}, {false, false, true}}) {
@@ -257,12 +272,19 @@ class MainWindowTest : public QObject {
             bar.setValue(scrolledUp ? 10 : bar.maximum());
             const int at = bar.value();
             const QString selected = view.selectedText();
-            for (int i = 0; i < 5; ++i) pane.AppendLine("new " + std::to_string(i));
+            append("new " + std::to_string(scrolledUp) + std::to_string(selecting) + " ", 5);
             QCOMPARE(pane.textCursor().selectedText(), selected);
             QCOMPARE(bar.value(), follows ? bar.maximum() : at);
         }
+        // Cleared by the line rule with lines still waiting: they go, the control empties, and
+        // only what follows is shown.
+        pane.AppendLine("dropped");
+        pane.Clear();
+        QCOMPARE(pane.LineCount(), 0);
+        pane.AppendLine("after clearing");
+        QTRY_COMPARE(pane.toPlainText(), QStringLiteral("after clearing"));
         pane.resize(300, 120);  // a shorter pane still follows
-        pane.AppendLine("last");
+        append("last ", 1);
         QCOMPARE(bar.value(), bar.maximum());
     }
 
