@@ -241,6 +241,18 @@ INSTANTIATE_TEST_SUITE_P(
                            {To::kSelect, Fixed({{5 * kMs, {0x50}, true}}), 1, Whole},
                            Sent{0, 20 * kMs, 825 * kMs},
                            Decided{{20 * kMs, 0}, {25 * kMs, -1}, {845 * kMs, 8}}},
+                      // More than the buffer holds, after the first bytes of a reply: it is
+                      // filled to the last byte and decided, the rest read with the next reply.
+                      Case{"FloodFillsTheBufferAndNoMore",
+                           {To::kType,
+                            [](Bytes g) {
+                                return Pieces{{20 * kMs, Bytes(g.begin(), g.begin() + 5)},
+                                              {30 * kMs, Bytes(kRxCapacity + 100, 0x55)}};
+                            },
+                            1, Whole},
+                           Sent{0, 20 * kMs, 60 * kMs},
+                           Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, kRxCapacity}},
+                           false},
                       Case{"SilentChannel",
                            {To::kZero, nullptr, 0, [](const Bytes&) { return Pieces{}; }}},
                       // Unplugged before the type request: the look before it finds the device
