@@ -206,8 +206,8 @@ TEST_F(HostTest, WhatTheLineBringsBeforeACommand) {
     EXPECT_EQ(Serve(), Bytes{});
     EXPECT_EQ(Right(), Lines{"Ошибка связи"});
     // Requests are single bytes: two in one tick are refused once and neither runs, also while the
-    // first cycle is not done.
-    for (int32_t done : {1, 0}) {
+    // first cycle is not done, as in a fresh table.
+    for (int32_t done : {1, TankTable{}.FirstCycleDone}) {
         table.FirstCycleDone = done;
         hostLine.QueueRead({0xC5, 0xA3});
         EXPECT_EQ(Serve(), Hex("C0"));

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "settings/ini_document.h"
 #include "settings/settings_dir.h"
@@ -151,6 +154,9 @@ TEST(SettingsDir, AnInstalledProgramKeepsItsSettingsInAPrivateFolderOfTheUser) {
     EXPECT_EQ(ChooseSettingsDir("/opt/conv/", true, xdg.c_str(), nullptr), "/opt/conv/");
     EXPECT_EQ(ChooseSettingsDir("/usr/bin/", true, xdg.c_str(), nullptr), xdg + "/modbusvelt/");
     EXPECT_EQ(Mode(xdg + "/modbusvelt"), 0700u);
+    // Run from the build folder, writable and outside /usr, a program keeps them beside itself.
+    ASSERT_EQ(access(ExecutableDir().c_str(), W_OK), 0);
+    EXPECT_EQ(SettingsDir(), ExecutableDir());
 }
 #endif
 
