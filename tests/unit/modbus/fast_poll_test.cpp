@@ -117,6 +117,7 @@ struct Traffic {
     Decided decided;
     std::vector<Bytes> frames;  // the RxFrame of each decision
     std::vector<std::string> lines;
+    int steps = 0;  // of the fast line: each a wake-up of the program
 };
 
 // Tanks 1 and 2 on channels 5 and 6, polled from its first request to the end of the cycle, on the
@@ -154,6 +155,7 @@ Traffic Drive(const Case& c, bool fast) {
         LineWait w{false, now + 800 * kMs};
         if (fast) {
             w = FastLineStep(conv, Side::kModbus, now);
+            ++t.steps;
         } else if (now > 0) {
             OprosModBus(poll, conv.Table, port, conv.Log);
         }
@@ -267,6 +269,13 @@ INSTANTIATE_TEST_SUITE_P(
                            50 * kMs,
                            1'000 * kMs}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// No waking per byte: a reply at the line's rate wakes the program at its first byte, when it may
+// be a whole exception reply, when it can be complete, and at the end of the pause.
+TEST(FastPoll, AnExchangeWakesTheLineAtMostFourTimes) {
+    const Traffic t = Drive(Case{"GoodPacedReplies", {}}, true);
+    EXPECT_LE(t.steps, 4 * static_cast<int>(t.writes.size()));
+}
 
 }  // namespace
 }  // namespace conv::test
