@@ -255,6 +255,14 @@ INSTANTIATE_TEST_SUITE_P(
                            Sent{0, 20 * kMs, 60 * kMs},
                            Decided{{20 * kMs, 0}, {40 * kMs, 8}, {90 * kMs, kRxCapacity}},
                            false},
+                      // What comes after a line error, before the next request, is not read
+                      // with its reply.
+                      Case{"BytesAfterALineErrorAreDropped",
+                           {To::kSelect, Fixed({{5 * kMs, {0x50}, true}, {100 * kMs, {0xFF}}}), 1,
+                            Whole},
+                           Sent{0, 20 * kMs, 825 * kMs},
+                           Decided{{20 * kMs, 0}, {25 * kMs, -1}, {845 * kMs, 8}},
+                           false},
                       Case{"SilentChannel",
                            {To::kZero, nullptr, 0, [](const Bytes&) { return Pieces{}; }}},
                       // Unplugged before the type request: the look before it finds the device
