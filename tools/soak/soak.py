@@ -290,9 +290,11 @@ def phase1(opts, total, rng, scenarios, checker, relay, gauge, conv, out):
 
 # Every tank's main parameters, the gauge link check and a channel without a tank, then the
 # host asking at random while the CPU is measured.
-def phase2(opts, total, checker, relay, gauge, conv, out):
+def phase2(opts, total, checker, relay, gauge, link, conv, out):
     log("phase 2: gauge line closed")
     gauge.stop()
+    if os.path.lexists(link):  # gone as an unplugged adapter's name, even after a SIGKILL
+        os.unlink(link)
     failures, statuses, deadline = [], [], time.time() + 180
     probe = [c for ch in CHANNELS for c in (f"c{ch:x}", "d4")] + ["10", "c7", "d4"]
     while statuses != [("d4", "4")] * 5 + [("10", "4"), ("d4", "ff")]:
@@ -321,12 +323,17 @@ def main(opts):
     scenarios = Scenarios(os.path.join(work, "scenario.json"), rng)
     scenarios.write()
     checker, relay = Checker(scenarios), Relay()
-    gauge = Child([opts["--gauge-sim"], "--pty", "--quiet", scenarios.path], log=out)
-    conv = Converter(opts["--converter"], os.path.join(work, "converter"), gauge.announced(),
-                     relay.path, out)
+    # The converter reaches the gauge through a link, as a site reaches an adapter by its stable
+    # name: when the gauge goes, the link goes, and the pseudo-terminal number it freed (soon
+    # another host-sim run's) is not the gauge line any more for a converter that opens it again.
+    link = os.path.join(work, "gauge")
+    gauge = Child([opts["--gauge-sim"], "--pty", "--link", link, "--quiet", scenarios.path],
+                  log=out)
+    gauge.announced()
+    conv = Converter(opts["--converter"], os.path.join(work, "converter"), link, relay.path, out)
     try:
         failures = phase1(opts, total, rng, scenarios, checker, relay, gauge, conv, out)
-        failures += phase2(opts, total, checker, relay, gauge, conv, out)
+        failures += phase2(opts, total, checker, relay, gauge, link, conv, out)
     except RuntimeError as e:
         failures = [str(e)]
     finally:
