@@ -33,9 +33,7 @@ TEST(SettingsDir, ChoosesTheFolder) {
         {"read-only folder without a file", "", false, false, "", "home", mine},
         {"/usr/bin even when root may write there", "", true, true, "", "home", mine},
         {"XDG_CONFIG_HOME before HOME", "", true, true, "abs", "home", "abs/modbusvelt"},
-        {"a relative XDG_CONFIG_HOME does not count", "", true, true, "rel", "home", mine},
-        {"configuration folder cannot be made", "", false, false, "", "file", ""},
-        {"no HOME and no XDG_CONFIG_HOME", "", false, false, "", "", ""}};
+        {"configuration folder cannot be made", "", false, false, "", "file", ""}};
     ASSERT_FALSE(fs::exists(fs::symlink_status("/usr/bin/" + std::string(kSettingsFileName))));
     const fs::path scratch =
         fs::temp_directory_path() / ("conv-settings-dir-" + std::to_string(getpid()));
