@@ -1,11 +1,9 @@
-// The main window as the operator meets it: the start-up on the settings file it finds, the mode
-// of each line, every command by its menu item or button, the close guard, the password dialogs,
+// The main window as the operator meets it: the start-up on the settings file it finds, every
+// command by its menu item or button, the close guard, the password dialogs,
 // the log panes and a lost gauge port opened again.
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScrollBar>
-#include <QSpinBox>
 #include <QTextCursor>
 #include <QToolButton>
 #include <QtTest>
@@ -13,7 +11,6 @@
 
 #include "app/log_pane_widget.h"
 #include "dialogs/string_grid.h"
-#include "dialogs/ustcom.h"
 #include "gui/dialog_env.h"
 #include "support/unreadable_file.h"
 
@@ -58,8 +55,8 @@ class MainWindowTest : public QObject {
     void startUpOpensThePortsAndThePollRuns() {
         test::DialogEnv e;
         e.WriteFile(
-            "[Резервуар]\n1=3\n[Флаг]\nПротокол=2\n[MODBUS]\nСуществует=1\n[VELT]\n"
-            "Com-порт=Com7\nСуществует=1\n");
+            "[Резервуар]\n1=3\n[Флаг]\nПротокол=2\n[MODBUS]\nСуществует=1\nБыстрый опрос=2\n"
+            "Ожидание=30\nПауза=10.5\n[VELT]\nCom-порт=Com7\nСуществует=1\n");
         e.ports[1]->failOpen = true;
         TF_ModbusVelt& w = e.Main();
         w.show();  // the first showing starts the program
@@ -68,61 +65,16 @@ class MainWindowTest : public QObject {
         QCOMPARE(e.ports[0]->openedName + " " + e.ports[1]->openedName, "Com1 Com7");
         QCOMPARE(w.sRichEdit1->toPlainText() + " / " + w.sRichEdit2->toPlainText(),
                  "\nMODBUS - Com1\n19200,8,1,ODD / \nVELT - Com7\n9600,8,1,EVEN");
-        QCOMPARE(e.boxes.Texts(), std::vector<std::string>{"Ошибка программирования СОМ(VELT)"});
-        QTRY_VERIFY_WITH_TIMEOUT(!e.ports[0]->writes.empty(), 10000);
-        QCOMPARE(w.sPanel5->text(), QStringLiteral("1"));
-    }
-
-    // Bad fast-mode values in the file give their defaults and one box each; the port dialog shows
-    // the modes in effect, the keyboard changes them, Alt+П applies, and each line reopens in its
-    // new mode, shown on the main window.
-    void eachLineRunsInTheModeSetAndShowsIt() {
-        test::DialogEnv e;
-        e.WriteFile(
-            "[MODBUS]\nСуществует=1\nБыстрый опрос=2\nОжидание=30\nПауза=10.5\n"
-            "[VELT]\nСуществует=1\nБыстрый ответ=1\n");
-        TF_ModbusVelt& m = e.Main();
-        m.FormShow();
+        // Each bad value gives its default and one box naming it.
         const std::string bad = "Неверное значение в файле настроек: [MODBUS] ";
         QCOMPARE(e.boxes.Texts(),
                  (std::vector<std::string>{
                      bad + "Быстрый опрос=\"2\". Допустимо 0 или 1, используется 0.",
                      bad + "Ожидание=\"30\". Допустимо от 50 до 5000, используется 800.",
-                     bad + "Пауза=\"10.5\". Допустимо от 0 до 2000, используется 20."}));
-        const auto modes = [&m] {
-            return m.sLabel1->text() + " / " + m.sLabel2->text() + " / " +
-                   QString::number(m.Timer1.isActive()) +
-                   QString::number(m.ModbusRunner.IsActive()) +
-                   QString::number(m.Timer2.isActive()) + QString::number(m.VeltRunner.IsActive());
-        };
-        QCOMPARE(modes(),
-                 "Опрос по протоколу МОDBUS (такт 800 мс) / Опрос по протоколу VELT (быстрый "
-                 "ответ) / 1001");
-        e.boxes.shown.clear();
-        e.dialogs.Then([&](QDialog& d) {
-            auto& u = static_cast<TF_UstCom&>(d);
-            QVERIFY(QTest::qWaitForWindowActive(&u));
-            u.sCheckBox2->click();  // on as the file has it: off
-            u.sCheckBox1->setFocus();
-            QTest::keyClick(u.sCheckBox1, Qt::Key_Space);
-            for (const char* value : {"250", "5"}) {
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
-                QTest::keyClicks(QApplication::focusWidget(), value);
-            }
-            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key(u'П'),
-                                QStringLiteral("п"), Qt::AltModifier);
-            // The mnemonic clicks the button as it is drawn pressed, a moment later.
-            QTRY_COMPARE(e.boxes.Texts(), std::vector<std::string>{"Информация зафиксирована!"});
-        });
-        m.N2Click();
-        QCOMPARE(e.Read("MODBUS", "Быстрый опрос") + e.Read("MODBUS", "Ожидание") + " " +
-                     e.Read("MODBUS", "Пауза") + " " + e.Read("VELT", "Быстрый ответ"),
-                 std::string("1250 5 0"));
-        QCOMPARE(modes(),
-                 "Опрос по протоколу МОDBUS (быстрый: ожидание 250 мс, пауза 5 мс) / Опрос по "
-                 "протоколу VELT (такт 55 мс) / 0110");
-        QCOMPARE(e.conv.FastModbus.Timing.PauseUs, 5000);
+                     bad + "Пауза=\"10.5\". Допустимо от 0 до 2000, используется 20.",
+                     "Ошибка программирования СОМ(VELT)"}));
+        QTRY_VERIFY_WITH_TIMEOUT(!e.ports[0]->writes.empty(), 10000);
+        QCOMPARE(w.sPanel5->text(), QStringLiteral("1"));
     }
 
     // Every menu item and tool button does its command when the operator clicks it, through

@@ -1,5 +1,9 @@
 // Serial port setup: the ports each side may choose from (probed, scanned, configured), names
 // that read whole, Apply, and the main window opening again what is in use afterwards.
+#include "dialogs/ustcom.h"
+
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -88,35 +92,49 @@ class UstComTest : public QObject {
         }
     }
 
-    // Apply, from the main window's menu, writes both sides and says so; then the main window
-    // opens what is in use (the host side switched off stays closed, its timer off). A refused
-    // write ends Apply, and what was set in memory before it stays set.
+    // Apply, from the main window's menu and by the keyboard, writes both sides and their modes
+    // and says so; then the main window opens what is in use, in its mode (the host side switched
+    // off stays closed). A refused write ends Apply, and what was set in memory before it stays.
     void applyAndTheMainWindowOpensWhatIsInUse() {
         for (const bool readOnly : {false, true}) {
             test::DialogEnv e;
             e.WriteFile("[MODBUS]\nСуществует=1\n[VELT]\nCom-порт=Com2\nСуществует=1\n");
-            e.Main().FormShow();
+            TF_ModbusVelt& m = e.Main();
+            m.FormShow();
             if (readOnly) e.MakeReadOnly();
-            e.dialogs.Then([](QDialog& d) {
+            e.dialogs.Then([&e](QDialog& d) {
                 auto& u = static_cast<TF_UstCom&>(d);
+                QVERIFY(QTest::qWaitForWindowActive(&u));
                 u.sComboBox1->setEditText("/dev/ttyUSB9");  // typed, not in the list
                 u.sRadioGroup2->SetItemIndex(0);
-                u.sButton1->click();
+                u.sCheckBox1->setFocus();
+                QTest::keyClick(u.sCheckBox1, Qt::Key_Space);  // MODBUS fast, then its times
+                for (const char* value : {"250", "5"}) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+                    QTest::keyClicks(QApplication::focusWidget(), value);
+                }
+                QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key(u'П'),
+                                    QStringLiteral("п"), Qt::AltModifier);
+                // The mnemonic clicks the button as it is drawn pressed, a moment later.
+                QTRY_VERIFY(!e.boxes.shown.empty());
             });
-            e.Main().N2->trigger();
-            const auto side = [](test::FakePort* p, const QTimer& t) {
-                return QString::fromStdString(p->openedName) +
-                       (p->IsOpen() && t.isActive() ? " on" : " off");
+            m.N2->trigger();
+            const auto side = [](test::FakePort* p, bool runs) {
+                return p->openedName + (p->IsOpen() && runs ? " on" : " off");
             };
-            QCOMPARE(
-                QString::fromStdString(e.boxes.Texts().at(0) + " | " +
-                                       e.Read("MODBUS", "Com-порт") + " " +
-                                       e.Read("VELT", "Существует")) +
-                    " | " + side(e.ports[0], e.Main().Timer1) + " | " +
-                    side(e.ports[1], e.Main().Timer2),
-                readOnly
-                    ? "Проблемы с записью в INI-файл | <absent> 1 | /dev/ttyUSB9 on | Com2 on"
-                    : "Информация зафиксирована! | /dev/ttyUSB9 0 | /dev/ttyUSB9 on | Com2 off");
+            QCOMPARE(e.boxes.Texts().at(0) + " | " + e.Read("MODBUS", "Com-порт") + " " +
+                         e.Read("MODBUS", "Пауза") + " " + e.Read("VELT", "Существует") + " | " +
+                         side(e.ports[0], m.Timer1.isActive() || m.ModbusRunner.IsActive()) +
+                         " | " + side(e.ports[1], m.Timer2.isActive() || m.VeltRunner.IsActive()),
+                     std::string(readOnly ? "Проблемы с записью в INI-файл | <absent> <absent> 1 | "
+                                            "/dev/ttyUSB9 on | Com2 on"
+                                          : "Информация зафиксирована! | /dev/ttyUSB9 5 0 | "
+                                            "/dev/ttyUSB9 on | Com2 off"));
+            QCOMPARE(m.sLabel1->text(),
+                     readOnly ? "Опрос по протоколу МОDBUS (такт 800 мс)"
+                              : "Опрос по протоколу МОDBUS (быстрый: ожидание 250 мс, пауза 5 мс)");
+            QCOMPARE(m.ModbusRunner.IsActive(), !readOnly);
         }
     }
 };
