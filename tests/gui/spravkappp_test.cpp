@@ -1,6 +1,5 @@
 // Current data viewer: which tanks each grid lists, values that reach their cells (their formats
 // are the core's) and are never cut, and the refresh that runs only while the viewer is open.
-#include <QHeaderView>
 #include <QStyle>
 #include <QTest>
 #include <QToolButton>
@@ -82,14 +81,12 @@ class SpravkaTest : public QObject {
 
     // Values reach their cells, and none of them is cut: a column grows to fit what it shows,
     // large values too. Fitting is measured as the style draws: a cell's text between its
-    // margins, inside the grid line; a header's between the header margins.
+    // margins, inside the grid line.
     void everyValueStandsWholeInItsColumn() {
         test::DialogEnv e;
         TankTable& t = e.conv.Table;
         TankEntry& level = ConfigureTank(t, 64, 255, 0);
         for (int reg : MainBlock::kFloatRegs) PutSlot(level.Main, reg, 10412300.0f + reg, kState);
-        const uint8_t software[8] = {'W', 'W', 'W', 'W', 'W', 'W', 255, 254};
-        level.Main.StoreWire(36, software, 4);
         for (int k = 1; k <= TempBlock::kPoints; ++k) {
             PutSlot(level.Temp, TempBlock::PointReg(k), -16240.5f - k, kState);
             PutHeight(level.TempCoords, 193 + k, 65535 - k);
@@ -110,9 +107,11 @@ class SpravkaTest : public QObject {
         v.show();
         v.Timer1Timer();  // the density grid is first filled by the first tick
         const std::tuple<StringGrid*, const char*, const char*> cells[] = {
-            {v.StringGrid1, "Сост.Н.", "cdab"},        {v.StringGrid1, "N ПО", "WWWWWW"},
-            {v.StringGrid4, "Коор.T21,мм", "65514"},   {v.StringGrid5, "Temp.ДП5,C", "-16245.50"},
-            {v.StringGrid2, "ДЗО 05,%", "104128.453"}, {v.StringGrid3, "ДД9,мПа", "10412309.00"}};
+            {v.StringGrid1, "Сост.Н.", "cdab"},
+            {v.StringGrid4, "Коор.T21,мм", "65514"},
+            {v.StringGrid5, "Temp.ДП5,C", "-16245.50"},
+            {v.StringGrid2, "ДЗО 05,%", "104128.453"},
+            {v.StringGrid3, "ДД9,мПа", "10412309.00"}};
         for (const auto& [g, header, text] : cells) {
             int c = 0;
             while (c < g->ColCount() && g->Cell(c, 0) != header) ++c;
@@ -121,13 +120,9 @@ class SpravkaTest : public QObject {
         for (StringGrid* g :
              {v.StringGrid1, v.StringGrid4, v.StringGrid5, v.StringGrid2, v.StringGrid3}) {
             const int cellMargin = g->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, 0, g) + 1;
-            QHeaderView& header = *g->horizontalHeader();
-            const int headerMargin = g->style()->pixelMetric(QStyle::PM_HeaderMargin, 0, &header);
             for (int c = 0; c < g->ColCount(); ++c) {
                 const int width = g->columnWidth(c);
                 const QString head = g->Cell(c, 0), value = g->Cell(c, 1);
-                QVERIFY2(header.fontMetrics().horizontalAdvance(head) + 2 * headerMargin <= width,
-                         qPrintable(head));
                 QVERIFY2(g->fontMetrics().horizontalAdvance(value) + 2 * cellMargin <= width - 1,
                          qPrintable(head + ": " + value));
             }
