@@ -1,0 +1,383 @@
+// The dialogs as the operator meets them. Channel setup: what Save and Remove make of the grid in
+// the poll and in the settings file, the slave address, and the keyboard path of an operator in
+// mid-edit. Current data viewer: which tanks each grid lists, values that reach their cells (their
+// formats are the core's) and are never cut, and the refresh that runs only while it is open.
+// Serial port setup: the ports each side may choose from (probed, scanned, configured), names
+// that read whole, Apply, and the main window opening again what is in use afterwards.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QStyle>
+#include <QTest>
+#include <QToolButton>
+#include <algorithm>
+#include <tuple>
+
+#include "dialogs/string_grid.h"
+#include "dialogs/ustcom.h"
+#include "gui/dialog_env.h"
+#include "support/gauge_values.h"
+
+using namespace conv;
+using namespace conv::test;
+
+namespace {
+
+const char* const kRange15 = "Проверьте правильность введенных данных!(0-15)";
+const char* const kRange255 = "Проверьте правильность введенных данных!(0-255)";
+const char* const kRecorded = "Информация зафиксирована!";
+
+// The data rows as "tank:channel", as the fixture writes the tanks polled and those in the file.
+QString Grid(const StringGrid& g) {
+    QStringList out;
+    for (int r = 1; r < g.RowCount(); ++r) out << g.Cell(0, r) + ":" + g.Cell(1, r);
+    return out.join(' ');
+}
+
+// Rows written as Grid() writes them, put into the grid as the operator's typing would.
+void Fill(StringGrid& g, const QString& rows) {
+    const QStringList r = rows.split(' ', Qt::SkipEmptyParts);
+    g.SetRowCount(r.size() + 1);
+    for (int i = 0; i < r.size(); ++i) {
+        g.SetCell(0, i + 1, r[i].section(':', 0, 0));
+        g.SetCell(1, i + 1, r[i].section(':', 1));
+    }
+}
+
+constexpr uint16_t kState = 0xABCD;  // the register's first byte, then the flags
+
+// The tanks a grid lists, as "tank:channel".
+QString Listed(const StringGrid& g) {
+    QStringList out;
+    for (int r = 1; r < g.RowCount() && !g.Cell(0, r).isEmpty(); ++r) {
+        out << g.Cell(0, r) + ":" + g.Cell(1, r);
+    }
+    return out.join(' ');
+}
+
+QString Items(const QComboBox& c) {
+    QStringList out;
+    for (int i = 0; i < c.count(); ++i) out << c.itemText(i);
+    return out.join(' ');
+}
+
+// Empty files standing in for device nodes under `root`.
+void Touch(const QString& root, const QStringList& names) {
+    for (const QString& n : names) {
+        QDir().mkpath(QFileInfo(root + "/" + n).path());
+        QFile(root + "/" + n).open(QIODevice::WriteOnly);
+    }
+}
+
+// A USB adapter's stable name is far longer than a ComN name.
+const char* const kAdapter =
+    "serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_"
+    "4a6e2f9c1d3bec11b3d4a1b2c3d4e5f6-if00-port0";
+
+}  // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    // From the tanks 1:0 2:4 40:3 in the file, each showing taking them in place of what the
+    // poll had, the grid as the operator left it and a command: Save, or Remove with the row
+    // selected (0: none; the view's own current cell is no choice). Then the grid, the tanks
+    // polled and those in the file. Save writes the slave address whatever the checks say and,
+    // when they pass, the grid's tanks by their numbers in place of every tank in the file; it
+    // unconfigures nothing (40, beyond its limits, stays polled). Remove takes the selected
+    // row's tank out of the poll and applies every other row; an added row never filled goes,
+    // every unapplied edit with it.
+    void saveAndRemoveApplyTheGrid() {
+        const struct {
+            const char* grid;
+            int removed;  // -1: Save
+            const char* box;
+            const char* after;  // none: the grid as typed, nothing applied
+        } cases[] = {
+            {"1:0 :", -1, kRange15, nullptr},
+            {"1:0 17:2", -1, kRange15, nullptr},
+            {"1:0 2:16", -1, kRange15, nullptr},
+            {"0:2", -1, kRange15, nullptr},
+            {"1:0 1:1", -1, "Номера резервуаров повторяются!", nullptr},
+            {"1:0 01:2", -1, "Номера резервуаров повторяются!", nullptr},
+            {"1:0 2:0", -1, "Адреса резервуаров повторяются!", nullptr},
+            {"07:03 16:15 9:1", -1, kRecorded,
+             "07:03 16:15 9:1 | 1:0 2:4 7:3 9:1 16:15 40:3 | 7:3 9:1 16:15"},
+            {"", -1, kRecorded, " | 1:0 2:4 40:3 | "},
+            {"17:64 2:4 40:3", 2, nullptr, "1:0 17:64 40:3 | 1:0 17:64 40:3 | 1:0 2:4 40:3"},
+            {"1:65 2:4 40:3", 2, kRange255, nullptr},
+            {"x:0 2:4 40:3", 2, kRange255, nullptr},
+            {"1:9 2:4 40:3 :", 4, nullptr, "1:0 2:4 40:3 | 1:0 2:4 40:3 | 1:0 2:4 40:3"},
+            {"1:9 2:4 40:3", 0, nullptr, nullptr},
+        };
+        for (const auto& c : cases) {
+            test::DialogEnv e;
+            e.WriteFile("[Резервуар]\n1=0\n2=4\n40=3\n[SLAVE]\nАдрес=80\n");
+            e.Main().FormShow();                  // the program started on this file
+            e.conv.Table.Tank(5).Configured = 1;  // not in the file: the showing drops it
+            TF_Nastroika& dlg = *e.windows->F_Nastroika;
+            StringGrid& g = *dlg.StringGrid1;
+            dlg.show();
+            QVERIFY(QTest::qWaitForWindowActive(&dlg));
+            g.setFocus(Qt::TabFocusReason);
+            Fill(g, c.grid);
+            if (c.removed > 0) {
+                QTest::mouseClick(g.viewport(), Qt::LeftButton, {},
+                                  g.visualRect(g.model()->index(c.removed - 1, 0)).center());
+            }
+            (c.removed < 0 ? dlg.sButton1->click() : dlg.N2->trigger());
+            QCOMPARE(e.boxes.Texts(),
+                     c.box ? std::vector<std::string>{c.box} : std::vector<std::string>{});
+            QCOMPARE(Grid(g) + " | " + e.Polled() + " | " + e.FileTanks(),
+                     c.after ? c.after : c.grid + QString(" | 1:0 2:4 40:3 | 1:0 2:4 40:3"));
+            QCOMPARE(e.Read("SLAVE", "Адрес"), std::string(c.removed < 0 ? "080" : "80"));
+        }
+    }
+
+    // Alt+С presses Save without taking the focus from an open cell editor, and "Убрать" can be
+    // chosen while one is open: what was typed into the cell counts, as when the cell is left.
+    void theKeyboardPathInMidEdit() {
+        test::DialogEnv e;
+        e.WriteFile("[Резервуар]\n2=4\n");
+        TF_Nastroika& dlg = *e.windows->F_Nastroika;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        StringGrid& g = *dlg.StringGrid1;
+        const auto focus = [] { return QApplication::focusWidget(); };
+        const auto editorOpen = [&] { return focus() && focus()->parentWidget() == g.viewport(); };
+        g.setFocus();
+        g.setCurrentCell(0, 1);
+        QTest::keyClicks(focus(), "9");  // the first key opens the cell's editor
+        QVERIFY(editorOpen());
+        QTest::sendKeyEvent(QTest::Click, focus(), Qt::Key(u'С'), QStringLiteral("с"),
+                            Qt::AltModifier);
+        QTRY_COMPARE(e.boxes.Texts(), std::vector<std::string>{kRecorded});
+        QCOMPARE(e.FileTanks() + " | " + e.Polled(), "2:9 | 2:9");
+
+        // A row added, filled in by the keyboard and removed with its last cell still open.
+        e.boxes.shown.clear();
+        dlg.N1->trigger();
+        g.setCurrentCell(1, 0);
+        QTest::keyClicks(focus(), "7");
+        QTest::keyClick(focus(), Qt::Key_Tab);
+        QTest::keyClicks(focus(), "3");
+        QVERIFY(editorOpen());
+        QCOMPARE(dlg.SelectedRow(), 2);
+        dlg.N2->trigger();
+        QVERIFY(e.boxes.shown.empty());  // the row was whole: no range message
+        QCOMPARE(Grid(g) + " | " + e.Polled(), "2:9 | 2:9");
+
+        // The slave address takes effect as it is typed (the poll sends what the table holds);
+        // closing saves nothing.
+        dlg.sMaskEdit1->selectAll();
+        QTest::keyClicks(dlg.sMaskEdit1, "7");
+        QTest::mouseClick(dlg.sButton2, Qt::LeftButton);
+        QCOMPARE(QString::fromStdString(e.Read("SLAVE", "Адрес")) + " " +
+                     QString::number(e.conv.Table.SlaveAddress),
+                 "000 7");  // as the Save above left it
+        dlg.show();
+        dlg.sButton1->click();
+        QCOMPARE(e.Read("SLAVE", "Адрес"), std::string("007"));
+    }
+
+    // Each grid, as its button shows it (the only one visible), lists the configured tanks of
+    // its type in ascending number; a tank whose type changed moves at the next tick, the rows
+    // below moving up; all 64 of one type get rows. The refresh runs only while the viewer is
+    // open, however it is closed.
+    void eachGridListsTheTanksOfItsType() {
+        test::DialogEnv e;
+        TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
+        TankTable& t = e.conv.Table;
+        for (const auto& [tank, address, type] :
+             {std::tuple{2, 11, 0}, {5, 3, 1}, {7, 4, 2}, {9, 300, 0}, {11, 6, 3}, {13, 7, 0}}) {
+            ConfigureTank(t, tank, address, type);
+        }
+        t.Tank(13).Configured = 2;  // only exactly 1 counts
+        const std::pair<QToolButton*, StringGrid*> shows[] = {{v.sSpeedButton3, v.StringGrid4},
+                                                              {v.sSpeedButton4, v.StringGrid5},
+                                                              {v.sSpeedButton2, v.StringGrid2},
+                                                              {v.SpeedButton3, v.StringGrid3},
+                                                              {v.sSpeedButton1, v.StringGrid1}};
+        const auto grids = [&] {
+            QStringList s;
+            for (const auto& [button, grid] : shows) {
+                QTest::mouseClick(button, Qt::LeftButton);
+                const auto visible =
+                    std::ranges::count_if(v.findChildren<StringGrid*>(), &QWidget::isVisible);
+                s << (grid->isVisible() && visible == 1 ? Listed(*grid) : "hidden");
+            }
+            return s.join(" | ");
+        };
+        v.show();
+        QTRY_COMPARE_WITH_TIMEOUT(grids(), "2:11 9:300 | 2:11 9:300 | 7:4 | 5:3 | 2:11 9:300",
+                                  10000);
+        ConfigureTank(t, 2, 11, 1);
+        v.Timer1Timer();
+        QCOMPARE(grids(), "9:300 | 9:300 | 7:4 | 2:11 5:3 | 9:300");
+        QCOMPARE(v.StringGrid1->Cell(0, 2), QString());
+        for (int n = 1; n <= kTankCount; ++n) ConfigureTank(t, n, n, 0);
+        v.Timer1Timer();
+        QCOMPARE(v.StringGrid1->Cell(0, 64), QStringLiteral("64"));
+        QTest::mouseClick(v.sSpeedButton2, Qt::LeftButton);
+        QTest::mouseClick(v.SpeedButton6, Qt::LeftButton);
+        QVERIFY(!v.isVisible() && !v.Timer1.isActive());
+        v.show();
+        QVERIFY(v.StringGrid1->isVisible() && v.Timer1.isActive());
+        v.close();  // the window's close box
+        QVERIFY(!v.Timer1.isActive());
+    }
+
+    // Values reach their cells, and none of them is cut: a column grows to fit what it shows,
+    // large values too. Fitting is measured as the style draws: a cell's text between its
+    // margins, inside the grid line.
+    void everyValueStandsWholeInItsColumn() {
+        test::DialogEnv e;
+        TankTable& t = e.conv.Table;
+        TankEntry& level = ConfigureTank(t, 64, 255, 0);
+        for (int reg : MainBlock::kFloatRegs) PutSlot(level.Main, reg, 10412300.0f + reg, kState);
+        for (int k = 1; k <= TempBlock::kPoints; ++k) {
+            PutSlot(level.Temp, TempBlock::PointReg(k), -16240.5f - k, kState);
+            PutHeight(level.TempCoords, 193 + k, 65535 - k);
+        }
+        for (int k = 1; k <= DensityBlock::kProbes; ++k) {
+            PutSlot(level.Density, DensityBlock::ProbeReg(k), 1.0412f, 0x7FCD);
+            PutProbe(level.Probe, ProbeBlock::HeightReg(k), 65535 - k, -16240.5f - k);
+        }
+        TankEntry& pressure = ConfigureTank(t, 63, 254, 1);
+        for (int k = 1; k <= PressureBlock::kSensors; ++k) {
+            PutSlot(pressure.Pressure, PressureBlock::SensorReg(k), 10412300.0f + k, kState);
+        }
+        TankEntry& gas = ConfigureTank(t, 62, 253, 2);
+        for (int k = 1; k <= GasBlock::kSensors; ++k) {
+            PutSlot(gas.Gas, GasBlock::SensorReg(k), 104123.45f + k, kState);
+        }
+        TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
+        v.show();
+        v.Timer1Timer();  // the density grid is first filled by the first tick
+        const std::tuple<StringGrid*, const char*, const char*> cells[] = {
+            {v.StringGrid1, "Сост.Н.", "cdab"},
+            {v.StringGrid4, "Коор.T21,мм", "65514"},
+            {v.StringGrid5, "Temp.ДП5,C", "-16245.50"},
+            {v.StringGrid2, "ДЗО 05,%", "104128.453"},
+            {v.StringGrid3, "ДД9,мПа", "10412309.00"}};
+        for (const auto& [g, header, text] : cells) {
+            int c = 0;
+            while (c < g->ColCount() && g->Cell(c, 0) != header) ++c;
+            QCOMPARE(g->Cell(c, 1), QString::fromUtf8(text));
+        }
+        for (StringGrid* g :
+             {v.StringGrid1, v.StringGrid4, v.StringGrid5, v.StringGrid2, v.StringGrid3}) {
+            const int cellMargin = g->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, 0, g) + 1;
+            for (int c = 0; c < g->ColCount(); ++c) {
+                const int width = g->columnWidth(c);
+                const QString head = g->Cell(c, 0), value = g->Cell(c, 1);
+                QVERIFY2(g->fontMetrics().horizontalAdvance(value) + 2 * cellMargin <= width - 1,
+                         qPrintable(head + ": " + value));
+            }
+        }
+    }
+
+    // Both lists offer the free ports and, held by this program or missing, the one each side
+    // is set to (names compare exactly); USB adapters follow the ComN names, busy ones only when
+    // a side is set to them. A long adapter name reads whole in its box (the line edit keeps 2
+    // pixels on each side and one for the cursor).
+    void bothListsOfferTheFreePortsAndTheConfiguredOnes() {
+        QTemporaryDir devices;
+        const QString r = devices.path(), adapter = r + "/" + kAdapter;
+        Touch(r, {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM0", "ttyACM1", "ttyS3", "null",
+                  "serial/by-id/usb-FTDI-if00", kAdapter});
+        const struct {
+            const char *modbus, *velt;
+            int modbusExists, veltExists;
+            const char* free;  // what the probe says of each port: 0 = can be opened
+            const char* shown;
+        } cases[] = {
+            {"Com1", "Com2", 1, 0, "Com1:1 Com3:0 Com7:1 Com254:0",
+             "Com1 Com2 Com3 Com254 | Com1 1 | Com2 0"},
+            {"Com2", "Com2", 0, 2, "Com2:1 Com4:0", "Com2 Com2 Com4 | Com2 0 | Com2 1"},
+            {"Com1", "COM2", 0, 0, "Com2:1 COM2:1", "Com1 | Com1 0 | COM2 0"},
+            {"Com3", "%1/ttyACM0", 0, 0,
+             "Com3:0 %1/ttyUSB0:0 %1/ttyUSB2:0 %1/ttyUSB10:0 %1/ttyS3:0 "
+             "%1/serial/by-id/usb-FTDI-if00:0 %2:0",
+             "Com3 %1/ttyUSB0 %1/ttyUSB2 %1/ttyUSB10 %1/ttyACM0 %1/serial/by-id/usb-FTDI-if00 "
+             "%2 | Com3 0 | %1/ttyACM0 0"}};
+        for (const auto& c : cases) {
+            test::DialogEnv e;
+            e.conv.State = {c.modbus, c.modbusExists, QString(c.velt).arg(r).toStdString(),
+                            c.veltExists};
+            for (const QString& port : QString(c.free).arg(r, adapter).split(' ')) {
+                e.free[port.section(':', 0, 0).toStdString()] = port.section(':', 1).toInt();
+            }
+            TF_UstCom& dlg = *e.windows->F_UstCom;
+            dlg.DeviceRoot = r.toStdString();
+            dlg.show();
+            QCOMPARE(QString("%1 | %2 %3 | %4 %5")
+                         .arg(Items(*dlg.sComboBox1), dlg.sComboBox1->currentText())
+                         .arg(dlg.sRadioGroup1->ItemIndex())
+                         .arg(dlg.sComboBox2->currentText())
+                         .arg(dlg.sRadioGroup2->ItemIndex()),
+                     QString(c.shown).arg(r, adapter));
+            QCOMPARE(Items(*dlg.sComboBox2), Items(*dlg.sComboBox1));
+            QLineEdit& edit = *dlg.sComboBox2->lineEdit();
+            dlg.sComboBox2->setCurrentIndex(dlg.sComboBox2->findText(adapter));
+            QTRY_VERIFY(edit.width() >= edit.fontMetrics().horizontalAdvance(edit.text()) + 5);
+            // Built afresh at every showing: a port freed since then appears.
+            dlg.close();
+            e.free["Com200"] = 0;
+            dlg.show();
+            QVERIFY(Items(*dlg.sComboBox1).contains("Com200"));
+        }
+    }
+
+    // Apply, from the main window's menu and by the keyboard, writes both sides and their modes
+    // and says so; then the main window opens what is in use, in its mode (the host side switched
+    // off stays closed). A refused write ends Apply, and what was set in memory before it stays.
+    void applyAndTheMainWindowOpensWhatIsInUse() {
+        for (const bool readOnly : {false, true}) {
+            test::DialogEnv e;
+            e.WriteFile("[MODBUS]\nСуществует=1\n[VELT]\nCom-порт=Com2\nСуществует=1\n");
+            TF_ModbusVelt& m = e.Main();
+            m.FormShow();
+            if (readOnly) e.MakeReadOnly();
+            e.dialogs.Then([&e](QDialog& d) {
+                auto& u = static_cast<TF_UstCom&>(d);
+                QVERIFY(QTest::qWaitForWindowActive(&u));
+                u.sComboBox1->setEditText("/dev/ttyUSB9");  // typed, not in the list
+                u.sRadioGroup2->SetItemIndex(0);
+                u.sCheckBox1->setFocus();
+                QTest::keyClick(u.sCheckBox1, Qt::Key_Space);  // MODBUS fast, then its times
+                for (const char* value : {"250", "5"}) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+                    QTest::keyClicks(QApplication::focusWidget(), value);
+                }
+                QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key(u'П'),
+                                    QStringLiteral("п"), Qt::AltModifier);
+                // The mnemonic clicks the button as it is drawn pressed, a moment later.
+                QTRY_VERIFY(!e.boxes.shown.empty());
+            });
+            m.N2->trigger();
+            const auto side = [](test::FakePort* p, bool runs) {
+                return p->openedName + (p->IsOpen() && runs ? " on" : " off");
+            };
+            QCOMPARE(e.boxes.Texts().at(0) + " | " + e.Read("MODBUS", "Com-порт") + " " +
+                         e.Read("MODBUS", "Пауза") + " " + e.Read("VELT", "Существует") + " | " +
+                         side(e.ports[0], m.Timer1.isActive() || m.ModbusRunner.IsActive()) +
+                         " | " + side(e.ports[1], m.Timer2.isActive() || m.VeltRunner.IsActive()),
+                     std::string(readOnly ? "Проблемы с записью в INI-файл | <absent> <absent> 1 | "
+                                            "/dev/ttyUSB9 on | Com2 on"
+                                          : "Информация зафиксирована! | /dev/ttyUSB9 5 0 | "
+                                            "/dev/ttyUSB9 on | Com2 off"));
+            QCOMPARE(m.sLabel1->text(),
+                     readOnly ? "Опрос по протоколу МОDBUS (такт 800 мс)"
+                              : "Опрос по протоколу МОDBUS (быстрый: ожидание 250 мс, пауза 5 мс)");
+            QCOMPARE(m.ModbusRunner.IsActive(), !readOnly);
+        }
+    }
+};
+
+QTEST_MAIN(DialogsTest)
+#include "dialogs_test.moc"
