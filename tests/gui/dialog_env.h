@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -24,19 +23,13 @@
 namespace conv::test {
 
 struct DialogEnv {
-    // With `unpluggable`, the ports are UnpluggablePorts whose device can be taken away.
-    explicit DialogEnv(bool unpluggable = false)
-        : unpluggable(unpluggable), windows(Start()), conv(windows->Conv()) {}
+    DialogEnv() : windows(Start()), conv(windows->Conv()) {}
 
     TF_ModbusVelt& Main() { return *windows->F_ModbusVelt; }
     std::string IniPath() const { return services.SettingsPath(); }
     // The file as an operator's editor leaves it: Windows-1251 (the text given in UTF-8).
     void WriteFile(const std::string& utf8) {
         std::ofstream(IniPath(), std::ios::binary) << Utf8ToCp1251(utf8);
-    }
-    std::string FileBytes() const {
-        std::ifstream in(IniPath(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     std::string Read(const std::string& section, const std::string& key) const {
         return SettingsFile(IniPath()).ReadString(section, key, "<absent>");
@@ -65,9 +58,9 @@ struct DialogEnv {
     RecordingBoxes boxes;
     ScriptedDialogs dialogs;
     AppServices services;
-    std::vector<FakePort*> ports;     // as the main window made them: MODBUS, then VELT
+    // As the main window made them, MODBUS then VELT: ports whose device can be taken away.
+    std::vector<UnpluggablePort*> ports;
     std::map<std::string, int> free;  // what the probe answers: 0 = can be opened; absent = 1
-    const bool unpluggable;
     std::unique_ptr<Windows> windows;
     Converter& conv;
 
@@ -77,8 +70,7 @@ struct DialogEnv {
         services.dialogs = &dialogs;
         services.settingsDir = dir.path().toStdString() + "/";
         services.makePort = [this] {
-            std::unique_ptr<FakePort> p;
-            p.reset(unpluggable ? new UnpluggablePort : new FakePort);
+            auto p = std::make_unique<UnpluggablePort>();
             ports.push_back(p.get());
             return p;
         };
