@@ -52,7 +52,7 @@ bool Click(QAction* a) {
 }
 
 // Types into the next prompt shown (the access code or the operator password) and presses Enter.
-void TypeAtNextPrompt(test::DialogEnv& e, const char* text) {
+void TypeAtNextPrompt(DialogEnv& e, const char* text) {
     e.dialogs.Then([text](QDialog& d) {
         QTest::keyClicks(d.findChild<QLineEdit*>(), QString::fromUtf8(text));
         QTest::keyClick(d.findChild<QLineEdit*>(), Qt::Key_Return);
@@ -118,7 +118,7 @@ class WindowsTest : public QObject {
     // opened and its timer run even when the open fails, the panes, the window minimised; then the
     // timers drive the poll and the panel shows the tank asked.
     void startUpOpensThePortsAndThePollRuns() {
-        test::DialogEnv e;
+        DialogEnv e;
         e.WriteFile(
             "[Резервуар]\n1=3\n[Флаг]\nПротокол=2\n[MODBUS]\nСуществует=1\nБыстрый опрос=2\n"
             "Ожидание=30\nПауза=10.5\n[VELT]\nCom-порт=Com7\nСуществует=1\n");
@@ -154,7 +154,7 @@ class WindowsTest : public QObject {
     // Every menu item and tool button does its command when the operator clicks it, through
     // the menu bar and the buttons themselves, not through the handlers.
     void everyMenuItemAndToolButtonDoesItsCommand() {
-        test::DialogEnv e;
+        DialogEnv e;
         TF_ModbusVelt& w = e.Main();
         w.show();
         QTRY_VERIFY(w.isMinimized());
@@ -165,7 +165,7 @@ class WindowsTest : public QObject {
         const auto did = [&e] {
             QStringList s;
             for (QDialog* d : e.dialogs.shownDialogs) s << d->windowTitle();
-            for (const test::Box& b : e.boxes.shown) s << QString::fromStdString(b.caption);
+            for (const Box& b : e.boxes.shown) s << QString::fromStdString(b.caption);
             return s.join(", ") + " | " + e.Main().sLabel3->text().section(' ', -1) + " " +
                    e.Read("Флаг", "Протокол").c_str();
         };
@@ -209,7 +209,7 @@ class WindowsTest : public QObject {
             {"[Пароль]\nоператора=\n", true, "", true},
         };
         for (const auto& c : cases) {
-            test::DialogEnv e;
+            DialogEnv e;
             e.WriteFile(c.file);
             e.Main().show();
             e.conv.State.EnteredOperatorPassword = "4321";  // confirmed at an earlier prompt
@@ -234,7 +234,7 @@ class WindowsTest : public QObject {
             {true, "731904", "\"11\"", "222", kPasswordWouldNotReadBack},
         };
         for (const auto& c : cases) {
-            test::DialogEnv e;
+            DialogEnv e;
             if (c.file) e.WriteFile("[Пароль]\r\nдоступа=731904\r\nоператора=731904\r\n");
             TypeAtNextPrompt(e, c.code);
             e.dialogs.Then([&](QDialog& d) {
@@ -256,11 +256,11 @@ class WindowsTest : public QObject {
     // or the channel setup (which keeps the tanks polled), and neither the close guard nor the
     // access prompt takes the default password for the one that is set.
     void unreadableFileIsNeverTakenForAMissingOne() {
-        for (const test::UnreadableWay& way : test::UnreadableWays()) {
-            test::DialogEnv e;
+        for (const UnreadableWay& way : UnreadableWays()) {
+            DialogEnv e;
             const std::string path = e.IniPath();
-            test::MakeUnreadable(path, way.kind);
-            const std::string onDisk = test::DescribeOnDisk(path);
+            MakeUnreadable(path, way.kind);
+            const std::string onDisk = DescribeOnDisk(path);
             const std::string cannotRead =
                 "Не удалось прочитать файл настроек " + path + ": " + way.reason + ". ";
             const std::string refused = "Ошибка записи в файл настроек " + path +
@@ -286,8 +286,8 @@ class WindowsTest : public QObject {
                          cannotRead + "Пароль оператора проверить нельзя, программа не закрыта.",
                          cannotRead + "Код доступа проверить нельзя.", refused}));
             QCOMPARE(e.dialogs.shownDialogs.size(), size_t(1));  // no password dialog
-            QCOMPARE(test::DescribeOnDisk(path), onDisk);
-            test::RemoveUnreadable(path);
+            QCOMPARE(DescribeOnDisk(path), onDisk);
+            RemoveUnreadable(path);
         }
     }
 
@@ -327,12 +327,12 @@ class WindowsTest : public QObject {
     // window's own timer five seconds on, once the device is back (the panes' lines are the
     // core's).
     void lostGaugePortIsOpenedAgainByTheWindow() {
-        test::DialogEnv e;
+        DialogEnv e;
         e.WriteFile(
             "[Резервуар]\n1=3\n[Флаг]\nПротокол=0\n[MODBUS]\nCom-порт=Com5\nСуществует=1\n");
         TF_ModbusVelt& m = e.Main();
         m.FormShow();
-        test::UnpluggablePort& gauge = *e.ports[0];
+        UnpluggablePort& gauge = *e.ports[0];
         m.Timer3Timer();
         m.Timer3Timer();  // the cycle starts
         m.Timer1Timer();  // the first request; the next step reads its reply
@@ -379,7 +379,7 @@ class WindowsTest : public QObject {
             {"1:9 2:4 40:3", 0, nullptr, nullptr},
         };
         for (const auto& c : cases) {
-            test::DialogEnv e;
+            DialogEnv e;
             e.WriteFile("[Резервуар]\n1=0\n2=4\n40=3\n[SLAVE]\nАдрес=80\n");
             e.Main().FormShow();                  // the program started on this file
             e.conv.Table.Tank(5).Configured = 1;  // not in the file: the showing drops it
@@ -405,7 +405,7 @@ class WindowsTest : public QObject {
     // Alt+С presses Save without taking the focus from an open cell editor, and "Убрать" can be
     // chosen while one is open: what was typed into the cell counts, as when the cell is left.
     void theKeyboardPathInMidEdit() {
-        test::DialogEnv e;
+        DialogEnv e;
         e.WriteFile("[Резервуар]\n2=4\n");
         TF_Nastroika& dlg = *e.windows->F_Nastroika;
         dlg.show();
@@ -453,7 +453,7 @@ class WindowsTest : public QObject {
     // below moving up; all 64 of one type get rows. The refresh runs only while the viewer is
     // open, however it is closed.
     void eachGridListsTheTanksOfItsType() {
-        test::DialogEnv e;
+        DialogEnv e;
         TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
         TankTable& t = e.conv.Table;
         for (const auto& [tank, address, type] :
@@ -499,7 +499,7 @@ class WindowsTest : public QObject {
     // large values too, measured as the style draws: the text between the cell's margins, inside
     // the grid line.
     void everyValueStandsWholeInItsColumn() {
-        test::DialogEnv e;
+        DialogEnv e;
         TankTable& t = e.conv.Table;
         TankEntry& level = ConfigureTank(t, 64, 255, 0);
         PutSlot(level.Main, 3, 10412303.0f);
@@ -552,7 +552,7 @@ class WindowsTest : public QObject {
              "Com3 %1/ttyUSB0 %1/ttyUSB2 %1/ttyUSB10 %1/ttyACM0 %1/serial/by-id/usb-FTDI-if00 "
              "%2 | Com3 0 | %1/ttyACM0 0"}};
         for (const auto& c : cases) {
-            test::DialogEnv e;
+            DialogEnv e;
             e.conv.State = {c.modbus, c.modbusExists, QString(c.velt).arg(r).toStdString(),
                             c.veltExists};
             for (const QString& port : QString(c.free).arg(r, adapter).split(' ')) {
@@ -584,7 +584,7 @@ class WindowsTest : public QObject {
     // off stays closed). A refused write ends Apply, and what was set in memory before it stays.
     void applyAndTheMainWindowOpensWhatIsInUse() {
         for (const bool readOnly : {false, true}) {
-            test::DialogEnv e;
+            DialogEnv e;
             e.WriteFile("[MODBUS]\nСуществует=1\n[VELT]\nCom-порт=Com2\nСуществует=1\n");
             TF_ModbusVelt& m = e.Main();
             m.FormShow();
@@ -607,7 +607,7 @@ class WindowsTest : public QObject {
                 QTRY_VERIFY(!e.boxes.shown.empty());
             });
             m.N2->trigger();
-            const auto side = [](test::FakePort* p, bool runs) {
+            const auto side = [](FakePort* p, bool runs) {
                 return p->openedName + (p->IsOpen() && runs ? " on" : " off");
             };
             QCOMPARE(e.boxes.Texts().at(0) + " | " + e.Read("MODBUS", "Com-порт") + " " +
