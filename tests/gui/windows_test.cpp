@@ -3,10 +3,10 @@
 // or button, the close guard, the password dialogs, the log panes and a lost gauge port opened
 // again. Channel setup: what Save and Remove make of the grid in the poll and in the settings
 // file, the slave address, and the keyboard path of an operator in mid-edit. Current data viewer:
-// which tanks each grid lists, values that reach their cells (their formats are the core's) and
-// are never cut, and the refresh that runs only while it is open. Serial port setup: the ports
-// each side may choose from (probed, scanned, configured), names that read whole, Apply, and the
-// main window opening again what is in use afterwards.
+// which tanks each grid lists (its own refresh shows them), values that reach their cells (their
+// formats are the core's) and are never cut. Serial port setup: the ports each side may choose from
+// (probed, scanned, configured), names that read whole, Apply, and the main window opening again
+// what is in use afterwards.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -177,8 +177,7 @@ class WindowsTest : public QObject {
             {w.E2, "Код доступа | установлен 1"},
             {w.D1, "Будьте внимательны! | установлен 1"},  // answered Cancel
             {w.SpeedButton8, "Настройка каналов датчиковой аппаратуры | установлен 1"},
-            {w.SpeedButton7, "Информация поступающая с ДА | установлен 1"},
-            {w.SpeedButton6, "Будьте внимательны! | установлен 1"}};
+            {w.SpeedButton7, "Информация поступающая с ДА | установлен 1"}};
         for (const auto& [control, done] : cases) {
             e.dialogs.shownDialogs.clear();
             e.boxes.shown.clear();
@@ -206,7 +205,6 @@ class WindowsTest : public QObject {
             {"[Пароль]\nоператора=4321\n", true, "1111", false},
             {"[Пароль]\nоператора=4321\n", true, "4321", true},
             {"[Пароль]\nоператора=4321\n", true, nullptr, false},
-            {"[Пароль]\nоператора=\n", true, "", true},
         };
         for (const auto& c : cases) {
             DialogEnv e;
@@ -231,7 +229,6 @@ class WindowsTest : public QObject {
             {true, "000000", "", "", "Код доступа введен неправильно!"},
             {false, "731904", "111", "222", "Информация сохранена!"},
             {true, "731904", "111", " 222", kPasswordWouldNotReadBack},
-            {true, "731904", "\"11\"", "222", kPasswordWouldNotReadBack},
         };
         for (const auto& c : cases) {
             DialogEnv e;
@@ -365,7 +362,6 @@ class WindowsTest : public QObject {
             {"1:0 :", -1, kRange15, nullptr},
             {"1:0 17:2", -1, kRange15, nullptr},
             {"1:0 2:16", -1, kRange15, nullptr},
-            {"0:2", -1, kRange15, nullptr},
             {"1:0 1:1", -1, "Номера резервуаров повторяются!", nullptr},
             {"1:0 01:2", -1, "Номера резервуаров повторяются!", nullptr},
             {"1:0 2:0", -1, "Адреса резервуаров повторяются!", nullptr},
@@ -374,7 +370,6 @@ class WindowsTest : public QObject {
             {"", -1, kRecorded, " | 1:0 2:4 40:3 | "},
             {"17:64 2:4 40:3", 2, nullptr, "1:0 17:64 40:3 | 1:0 17:64 40:3 | 1:0 2:4 40:3"},
             {"1:65 2:4 40:3", 2, kRange255, nullptr},
-            {"x:0 2:4 40:3", 2, kRange255, nullptr},
             {"1:9 2:4 40:3 :", 4, nullptr, "1:0 2:4 40:3 | 1:0 2:4 40:3 | 1:0 2:4 40:3"},
             {"1:9 2:4 40:3", 0, nullptr, nullptr},
         };
@@ -443,15 +438,11 @@ class WindowsTest : public QObject {
         QCOMPARE(QString::fromStdString(e.Read("SLAVE", "Адрес")) + " " +
                      QString::number(e.conv.Table.SlaveAddress),
                  "000 7");  // as the Save above left it
-        dlg.show();
-        dlg.sButton1->click();
-        QCOMPARE(e.Read("SLAVE", "Адрес"), std::string("007"));
     }
 
     // Each grid, as its button shows it (the only one visible), lists the configured tanks of
     // its type in ascending number; a tank whose type changed moves at the next tick, the rows
-    // below moving up; all 64 of one type get rows. The refresh runs only while the viewer is
-    // open, however it is closed.
+    // below moving up; all 64 of one type get rows.
     void eachGridListsTheTanksOfItsType() {
         DialogEnv e;
         TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
@@ -486,13 +477,6 @@ class WindowsTest : public QObject {
         for (int n = 1; n <= kTankCount; ++n) ConfigureTank(t, n, n, 0);
         v.Timer1Timer();
         QCOMPARE(v.StringGrid1->Cell(0, 64), QStringLiteral("64"));
-        QTest::mouseClick(v.sSpeedButton2, Qt::LeftButton);
-        QTest::mouseClick(v.SpeedButton6, Qt::LeftButton);
-        QVERIFY(!v.isVisible() && !v.Timer1.isActive());
-        v.show();
-        QVERIFY(v.StringGrid1->isVisible() && v.Timer1.isActive());
-        v.close();  // the window's close box
-        QVERIFY(!v.Timer1.isActive());
     }
 
     // A value reaches its cell in every grid and is not cut: a column grows to fit what it shows,
