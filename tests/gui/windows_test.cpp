@@ -1,7 +1,7 @@
 // The program's windows as the operator meets them, on fake ports and a settings folder of their
-// own. The main window: the start-up on the settings file it finds, every command by its menu item
-// or button, the close guard, the password dialogs, the log panes and a lost gauge port opened
-// again. Channel setup: what Save and Remove make of the grid in the poll and in the settings
+// own. The main window: the start-up on the settings file it finds and a lost gauge port opened
+// again, every command by its menu item or button, the close guard, the password dialogs, the log
+// panes. Channel setup: what Save and Remove make of the grid in the poll and in the settings
 // file, the slave address, and the keyboard path of an operator in mid-edit. Current data viewer:
 // which tanks each grid lists (its own refresh shows them), values that reach their cells (their
 // formats are the core's) and are never cut. Serial port setup: the ports each side may choose from
@@ -149,6 +149,13 @@ class WindowsTest : public QObject {
         e.conv.Log.LogVelt("second");
         w.showNormal();
         QCOMPARE(w.sRichEdit2->toPlainText(), QStringLiteral("first after clearing\nsecond"));
+        // A gauge port whose device has gone is closed at the next step and opened again once
+        // the device is back (when, and what the panes are told, is the core's).
+        e.ports[0]->present = false;
+        QTRY_VERIFY_WITH_TIMEOUT(!e.ports[0]->IsOpen(), 10000);
+        e.ports[0]->present = true;
+        QTRY_VERIFY_WITH_TIMEOUT(e.ports[0]->IsOpen(), 15000);
+        QCOMPARE(e.ports[0]->opens, 2);  // the start-up's and the one at its time
     }
 
     // Every menu item and tool button does its command when the operator clicks it, through
@@ -318,30 +325,6 @@ class WindowsTest : public QObject {
             QCOMPARE(pane.textCursor().selectedText(), selected);
             QCOMPARE(bar.value(), follows ? bar.maximum() : at);
         }
-    }
-
-    // A gauge port whose device has gone is closed at the next step and opened again by the
-    // window's own timer five seconds on, once the device is back (the panes' lines are the
-    // core's).
-    void lostGaugePortIsOpenedAgainByTheWindow() {
-        DialogEnv e;
-        e.WriteFile(
-            "[Резервуар]\n1=3\n[Флаг]\nПротокол=0\n[MODBUS]\nCom-порт=Com5\nСуществует=1\n");
-        TF_ModbusVelt& m = e.Main();
-        m.FormShow();
-        UnpluggablePort& gauge = *e.ports[0];
-        m.Timer3Timer();
-        m.Timer3Timer();  // the cycle starts
-        m.Timer1Timer();  // the first request; the next step reads its reply
-        gauge.present = false;
-        m.Timer1Timer();
-        QVERIFY(!gauge.IsOpen());
-        QVERIFY(m.ModbusReopen.isActive() && m.ModbusReopen.remainingTime() > 4000);
-        m.Timer1.stop();  // only the reopen timer may bring the port back
-        gauge.present = true;
-        QTRY_VERIFY_WITH_TIMEOUT(gauge.IsOpen(), 15000);
-        QCOMPARE(gauge.opens, 2);  // the start-up's and the one at its time
-        QVERIFY(!m.ModbusReopen.isActive() && e.boxes.shown.empty());
     }
 
     // From the tanks 1:0 2:4 40:3 in the file, each showing taking them in place of what the
