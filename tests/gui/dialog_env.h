@@ -16,7 +16,6 @@
 #include "app/program_windows.h"
 #include "settings/settings_file.h"
 #include "settings/text_codec.h"
-#include "support/fake_port.h"
 #include "support/scripted_ui.h"
 #include "support/unpluggable_port.h"
 
