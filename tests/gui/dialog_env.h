@@ -3,8 +3,6 @@
 // scripted, and a port probe that answers from a table.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
@@ -50,8 +48,6 @@ struct DialogEnv {
         }
         return s.join(' ');
     }
-    // Locks the file the way an operator's read-only attribute does.
-    void MakeReadOnly() { chmod(IniPath().c_str(), 0444); }
 
     QTemporaryDir dir;
     RecordingBoxes boxes;
