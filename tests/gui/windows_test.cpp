@@ -306,11 +306,11 @@ class WindowsTest : public QObject {
     // From the tanks 1:0 2:4 40:3 in the file, each showing taking them in place of what the
     // poll had, the grid as the operator left it and a command: Save, or Remove with the row
     // selected (0: none; the view's own current cell is no choice). Then the grid, the tanks
-    // polled and those in the file. Save writes the slave address whatever the checks say and,
-    // when they pass, the grid's tanks by their numbers in place of every tank in the file; it
-    // unconfigures nothing (40, beyond its limits, stays polled). Remove takes the selected
-    // row's tank out of the poll and applies every other row; an added row never filled goes,
-    // every unapplied edit with it.
+    // polled and those in the file. The slave address typed takes effect at once; Save writes it
+    // whatever the checks say and, when they pass, the grid's tanks by their numbers in place of
+    // every tank in the file; it unconfigures nothing (40, beyond its limits, stays polled).
+    // Remove takes the selected row's tank out of the poll and applies every other row; an added
+    // row never filled goes, every unapplied edit with it.
     void saveAndRemoveApplyTheGrid() {
         const struct {
             const char* grid;
@@ -394,9 +394,9 @@ class WindowsTest : public QObject {
         QCOMPARE(Grid(g) + " | " + e.Polled(), "2:9 | 2:9");
     }
 
-    // Each grid, as its button shows it, lists the configured tanks of
-    // its type in ascending number; a tank whose type changed moves at the next tick, the rows
-    // below moving up; all 64 of one type get rows.
+    // Each grid, as its button shows it, lists the configured tanks of its type in ascending
+    // number; a tank whose type changed moves at the next tick, the rows below moving up; all 64
+    // of one type get rows.
     void eachGridListsTheTanksOfItsType() {
         DialogEnv e;
         TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
