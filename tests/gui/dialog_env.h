@@ -3,12 +3,9 @@
 // scripted, and a port probe that answers from a table.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,26 +14,19 @@
 #include "app/program_windows.h"
 #include "settings/settings_file.h"
 #include "settings/text_codec.h"
-#include "support/fake_port.h"
 #include "support/scripted_ui.h"
 #include "support/unpluggable_port.h"
 
 namespace conv::test {
 
 struct DialogEnv {
-    // With `unpluggable`, the ports are UnpluggablePorts whose device can be taken away.
-    explicit DialogEnv(bool unpluggable = false)
-        : unpluggable(unpluggable), windows(Start()), conv(windows->Conv()) {}
+    DialogEnv() : windows(Start()), conv(windows->Conv()) {}
 
     TF_ModbusVelt& Main() { return *windows->F_ModbusVelt; }
     std::string IniPath() const { return services.SettingsPath(); }
     // The file as an operator's editor leaves it: Windows-1251 (the text given in UTF-8).
     void WriteFile(const std::string& utf8) {
         std::ofstream(IniPath(), std::ios::binary) << Utf8ToCp1251(utf8);
-    }
-    std::string FileBytes() const {
-        std::ifstream in(IniPath(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     std::string Read(const std::string& section, const std::string& key) const {
         return SettingsFile(IniPath()).ReadString(section, key, "<absent>");
@@ -58,16 +48,14 @@ struct DialogEnv {
         }
         return s.join(' ');
     }
-    // Locks the file the way an operator's read-only attribute does.
-    void MakeReadOnly() { chmod(IniPath().c_str(), 0444); }
 
     QTemporaryDir dir;
     RecordingBoxes boxes;
     ScriptedDialogs dialogs;
     AppServices services;
-    std::vector<FakePort*> ports;     // as the main window made them: MODBUS, then VELT
+    // As the main window made them, MODBUS then VELT: ports whose device can be taken away.
+    std::vector<UnpluggablePort*> ports;
     std::map<std::string, int> free;  // what the probe answers: 0 = can be opened; absent = 1
-    const bool unpluggable;
     std::unique_ptr<Windows> windows;
     Converter& conv;
 
@@ -77,8 +65,7 @@ struct DialogEnv {
         services.dialogs = &dialogs;
         services.settingsDir = dir.path().toStdString() + "/";
         services.makePort = [this] {
-            std::unique_ptr<FakePort> p;
-            p.reset(unpluggable ? new UnpluggablePort : new FakePort);
+            auto p = std::make_unique<UnpluggablePort>();
             ports.push_back(p.get());
             return p;
         };
