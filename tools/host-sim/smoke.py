@@ -2,9 +2,10 @@
 # host-sim end to end over a pseudo-terminal, against a scripted converter that looks at the line
 # once per 55 ms tick as the real one does: a lone command byte gets a fixed answer, a tick with
 # several bytes 0xC0. It serves a level gauge on channel 5, pressure sensors on 7 and gas sensors
-# on 9. What host-sim reads out of a reply is host_sim_tests.cpp's part; this checks the modes: one
-# request per tick, the plans as sent, the skips after a select not taken, the exit statuses, the
-# text for people, the table file, a converter that comes late and the stops by signal.
+# on 9. What host-sim reads out of a reply is host_sim_tests.cpp's part, the --stdin requests the
+# whole-road runs'; this checks the modes they never use: one request per tick, the plans as sent,
+# the skips after a select not taken, the exit statuses, the table file, a converter that comes
+# late and the stops by signal.
 #   usage: smoke.py PATH/host-sim
 import os
 import re
@@ -24,14 +25,10 @@ def sealed(hex_text):
     return body + bytes([reduce(xor, body, 0)])
 
 
-# The worked example of the main parameters, density probe data (851.2 kg/m³), 1.4 level
-# 12345.6 mm, the configuration tables; two selects are not taken, so that the requests under
+# The configuration tables and a level; two selects are not taken, so that the requests under
 # them are skipped.
-D4 = sealed("00 00003a300000 000050c30000 00007b000000 000099000000 000040210000 000040a60000" +
-            "00" * 18)
-ANSWERS = {0x07: bytes.fromhex("000a063c30"), 0x10: b"\x00\x55", 0x14: b"\x00\xe0", 0xD4: D4,
-           0xD5: sealed("00 004e40210000 000099000000 010000000000 00009b3a0000 010000000000" +
-                        "00" * 24), 0x25: sealed("00 393006"),
+ANSWERS = {0x07: bytes.fromhex("000a063c30"), 0x10: b"\x00\x55", 0x14: b"\x00\xe0",
+           0xD4: sealed("00 00003a300000" + "00" * 48),
            0xDD: sealed("00 0000000000 80 00 81 00 82 000000000000"),
            0x11: sealed("00 0000000000 c0 00000000000000000000"), 0xA4: b"\xfe", 0xC7: b"\xfe"}
 
@@ -76,19 +73,15 @@ class Converter(threading.Thread):
 
 
 POLL20 = "dd c5 d2 d4 d7 d8 a0 d5 d6 d3 a1 d5 d6 d3 a2 d5 d6 d3 a3 d5 a4 c7 c9 d2 db de df"
-TEXT = ("level 1234.6 mm, volume 5000.0 l, water 12.3 mm, temp 15.3 °C, density 851.2 kg/m³, "
-        "mass 4256.0 kg")
 # (arguments, exit status, the requests the converter saw or None, patterns some line matches).
-# The command-line and --stdin requests in --machine lines are the end-to-end runs' part.
 RUNS = [
-    (["c5", "d4"], 0, None, [re.escape(TEXT)]),
+    (["c5", "d4"], 0, "c5 d4", [r"\| ok: level 1234\.6 mm, volume 0\.0 l, "]),
     (["--machine", "14"], 1, None, [r"^REPLY .*cmd=14 .*verdict=bad .*problems=extra"]),
     (["--poll", "--once", "--machine", "--table-file", "TABLE"], 0, POLL20,
-     [r"^PASS n=1 complete=1 channels=5,7,9 .*malformed=0 stray=0$",
-      r"^VAL ch=7 cmd=dd grp=7 st1=0 st2=0 value=129 blk=-1 name=cfg scaled=0x81 unit=-$"]),
-    (["--v22", "--once", "--machine"], 0, POLL20.replace("d2", "dc"), [r"^PASS n=1 complete=1 "]),
+     [r"^PASS n=1 complete=1 channels=5,7,9 .*malformed=0 stray=0$"]),
+    (["--v22", "--once", "--machine"], 0, POLL20.replace("d2", "dc"), []),
     (["--v14", "--once", "--machine"], 0, "11 25 35 45 55 65 85 b5",
-     [r"^VAL ch=5 cmd=25 .* name=level scaled=12345.6 ", r"^REPLY .*cmd=b5 status=6 .*=ok"]),
+     [r"^REPLY .*cmd=b5 status=6 .*=ok"]),
     (["--random", "--seconds", "3", "--seed", "7"], 0, None,
      [r" kind=burst ", r"^SUMMARY actions=\d+ judged=[1-9]\d* bad=0 "]),
 ]
