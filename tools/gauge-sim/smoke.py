@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # gauge-sim on its own, over a pseudo-terminal, for what the whole-road runs never make it do:
 # every fault kind and where it stops, loaded by a reload; a reload that fails; the requests it
-# must leave unanswered; junk before a request; the --device mode and a clean exit on SIGTERM.
+# must leave unanswered; junk before a request; a clean exit on SIGTERM.
 # Each fault is judged against the simulator's own good reply to the same request.
 #   usage: smoke.py --sim PATH/gauge-sim --scenario scenarios/e2e.json
 import json
@@ -31,10 +31,9 @@ def crc(body):
 
 # gauge-sim and our end of its line.
 class Gauge:
-    def __init__(self, args, slave, fd=None):
+    def __init__(self, args, slave):
         self.sim, self.slave = Child(args), slave
-        self.path = self.sim.announced()
-        self.fd = open_raw(self.path) if fd is None else fd
+        self.fd = open_raw(self.sim.announced())
 
     def request(self, function, reg, word):
         return crc([self.slave, function, reg >> 8, reg & 0xFF, word >> 8, word & 0xFF])
@@ -125,19 +124,7 @@ def main(opts):
             gauge.stop()
         finally:
             gauge.sim.stop()
-        # --device: libmodbus opens and programs a pty of ours like a serial port.
-        master, slave_fd = os.openpty()
-        device = os.ttyname(slave_fd)
-        os.close(slave_fd)
-        gauge = Gauge([opts["--sim"], "--device", device, opts["--scenario"]], slave, master)
-        try:
-            check(gauge.path == device, f"DEVICE {gauge.path}")
-            gauge.ask(select, select)
-            gauge.stop()
-        finally:
-            gauge.sim.stop()
-            os.close(master)
-    print("gauge-sim smoke: OK (faults, reload, silences, resync, device)")
+    print("gauge-sim smoke: OK (faults, reload, silences, resync)")
 
 
 if __name__ == "__main__":
