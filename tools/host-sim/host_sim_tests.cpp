@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "host_session.h"
-#include "poller.h"
 #include "reply_decode.h"
 #include "report.h"  // HumanValue
 
@@ -126,23 +124,6 @@ TEST(Decoder, StatusBytesFollowTheCommand) {
     for (size_t i = 0; i < pairs.size(); i += 6) {
         EXPECT_EQ(StatusPossible(HexAt(pairs, i), HexAt(pairs, i + 2)), pairs[i + 4] == '+') << i;
     }
-}
-
-TEST(Polling, ChannelsAndSelectionFollowWhatTheConverterSaid) {
-    Bytes table(16, 0);
-    table[0] = 0x80;  // a level gauge on address 0 is still configured
-    table[9] = 0x02;  // a gas-sensor channel whose gauge reports an error
-    EXPECT_EQ(ChannelsToPoll(table, {}), (std::vector<int>{0, 9}));
-    EXPECT_EQ(ChannelsToPoll(table, {4}), (std::vector<int>{4}));
-    EXPECT_TRUE(ChannelsToPoll({}, {}).empty());
-
-    // A selection counts only when the converter ran the command; a 1.4 request moves the
-    // converter's channel even when it answers with an error.
-    const std::pair<std::string, int> selections[] = {{"00", 5}, {"c0", 2}, {"fe", 2}, {"", -1}};
-    for (const auto& [reply, after] : selections) {
-        EXPECT_EQ(SelectionAfter(DecodeReply(0xC5, Wire(reply), -1), 2, 5), after) << reply;
-    }
-    EXPECT_EQ(SelectionAfter(DecodeReply(0x27, Wire("06"), -1), 2, 7), 7);
 }
 
 }  // namespace
