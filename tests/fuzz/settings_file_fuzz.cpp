@@ -76,9 +76,7 @@ bool SameEntry(const Name& a, const Name& b) {
 Name Pick(const IniDocument& doc, uint8_t choice) {
     std::vector<Name> c = {{ini::kTanks, "64"}, {ini::kVelt, ini::kPortName}, {"резервуар", "7"}};
     for (const auto& [n, v] : Read(doc)) {
-        if (!n.first.empty() && !n.second.empty() &&
-            n.first.find_first_of("\r\n]") == std::string::npos &&
-            n.second.find_first_of("\r\n=") == std::string::npos) {
+        if (!n.first.empty() && !n.second.empty() && (n.first + n.second).find('\r') == n.npos) {
             c.push_back(n);
         }
     }
