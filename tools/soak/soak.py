@@ -130,46 +130,40 @@ class Tally:
             child.seen.clear()
 
 
-def phase1(total, rng, scenario, tally, gauge, host, conv):
+# Phase 1, then phase 2 from `total` seconds on: the converter's CPU seconds over each phase, and
+# its memory and descriptors at minute 1 and at the end of phase 1.
+def run(total, window, rng, scenario, tally, gauge, host, link, conv):
     silence = (total / 2 - min(30.0, total / 8), total / 2 + min(30.0, total / 8))
-    minute, next_reload, silent_now = None, 5.0, False
-    while (t := time.time() - conv.start) < total:
-        conv.alive("phase 1")
+    minute, end1, next_reload, silent_now = None, None, 5.0, False
+    while (t := time.time() - conv.start) < total + window:
+        conv.alive("phase 1" if end1 is None else "phase 2")
         tally.drain(gauge, host)
         minute = minute or (conv.rss_and_fds() if t >= 60 else None)
         in_silence = silence[0] <= t < silence[1]
-        if in_silence != silent_now or (not in_silence and t >= next_reload):
+        if t >= total and end1 is None:
+            end1 = (t, conv.cpu(), conv.rss_and_fds())
+            log("phase 2: gauge line closed")
+            gauge.stop()
+            if os.path.lexists(link):  # gone as an unplugged adapter's name, even after a SIGKILL
+                os.unlink(link)
+        elif end1 is None and (in_silence != silent_now or (not in_silence and t >= next_reload)):
             write_scenario(scenario, rng, silent=in_silence)
             gauge.proc.send_signal(signal.SIGUSR1)
             if in_silence != silent_now:
                 log(f"gauge {'silent' if in_silence else 'answering again'} at {t:.0f} s")
             silent_now, next_reload = in_silence, t + rng.uniform(3, 15)
         time.sleep(0.5)
-    conv.alive("phase 1")
-    wall, cpu, (rss, fds) = time.time() - conv.start, conv.cpu(), conv.rss_and_fds()
+    conv.alive("phase 2")
+    (t1, cpu1, (rss, fds)), t2, cpu2 = end1, time.time() - conv.start, conv.cpu()
     rss_minute, fds_minute = minute or (rss, fds)
-    log(f"phase 1: {wall:.0f} s, CPU {100 * cpu / wall:.2f} % of one core, RSS "
-        f"{rss_minute / MB:.2f} MB at 1 min, {rss / MB:.2f} MB at the end, descriptors "
-        f"{fds_minute} and {fds}")
-    return [f"phase 1 CPU {100 * cpu / wall:.2f} % >= 5 %"] * (cpu / wall >= CPU_LIMIT) + [
-        f"RSS grew by {(rss - rss_minute) / MB:.2f} MB after minute 1"] * (
-        rss - rss_minute >= 2 * MB) + [f"descriptors {fds_minute} -> {fds}"] * (fds > fds_minute)
-
-
-# The gauge line closed for good: the host still answered, and the CPU low.
-def phase2(window, tally, gauge, host, link, conv):
-    log("phase 2: gauge line closed")
-    gauge.stop()
-    if os.path.lexists(link):  # gone as an unplugged adapter's name, even after a SIGKILL
-        os.unlink(link)
-    cpu, t = conv.cpu(), time.time()
-    while time.time() - t < window:
-        conv.alive("phase 2")
-        tally.drain(gauge, host)
-        time.sleep(0.5)
-    cpu = (conv.cpu() - cpu) / (time.time() - t)
-    log(f"phase 2: CPU {100 * cpu:.2f} % of one core over {window:.0f} s")
-    return [f"phase 2 CPU {100 * cpu:.2f} % >= 5 %"] * (cpu >= CPU_LIMIT)
+    cpu1, cpu2 = cpu1 / t1, (cpu2 - cpu1) / (t2 - t1)
+    log(f"CPU {100 * cpu1:.2f} % of one core in phase 1, {100 * cpu2:.2f} % in phase 2; RSS "
+        f"{rss_minute / MB:.2f} MB at 1 min, {rss / MB:.2f} MB at the end of phase 1; "
+        f"descriptors {fds_minute} and {fds}")
+    failures = [f"phase {n} CPU {100 * c:.2f} % >= 5 %" for n, c in ((1, cpu1), (2, cpu2))
+                if c >= CPU_LIMIT]
+    failures += [f"RSS grew by {(rss - rss_minute) / MB:.2f} MB"] * (rss - rss_minute >= 2 * MB)
+    return failures + [f"descriptors {fds_minute} -> {fds}"] * (fds > fds_minute)
 
 
 def main(opts):
@@ -193,8 +187,7 @@ def main(opts):
     conv = Converter(opts["--converter"], os.path.join(work, "converter"), link,
                      host.announced(), out)
     try:
-        failures = phase1(total, rng, scenario, tally, gauge, host, conv)
-        failures += phase2(window, tally, gauge, host, link, conv)
+        failures = run(total, window, rng, scenario, tally, gauge, host, link, conv)
     except RuntimeError as e:
         failures = [str(e)]
     finally:
