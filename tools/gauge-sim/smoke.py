@@ -27,83 +27,68 @@ def crc(body):
     return bytes(body) + bytes([c & 0xFF, c >> 8])
 
 
-# gauge-sim and our end of its line.
-class Gauge:
-    def __init__(self, args, slave):
-        self.sim, self.slave = Child(args), slave
-        self.fd = open_raw(self.sim.announced())
-
-    def request(self, function, reg, word):
-        return crc([self.slave, function, reg >> 8, reg & 0xFF, word >> 8, word & 0xFF])
-
-    # Sends `frame`: `reply` must come back, then the line `outcome`, and nothing more; a reply
-    # of `length` when `reply` is None. Returns it.
-    def ask(self, frame, reply, outcome=r"^(REQ|JUNK) ", length=0):
-        os.write(self.fd, frame)
-        got = read_bytes(self.fd, length or len(reply))
-        reply = got if reply is None else reply
-        check(got == reply, f"{frame.hex(' ')}:\n got  {got.hex(' ')}\n want {reply.hex(' ')}")
-        check(self.sim.wait_for(outcome, 10), f"{frame.hex(' ')}: no line /{outcome}/")
-        # A request's line comes after its answer: by now nothing more may be on its way.
-        check(not read_bytes(self.fd, 1, 0), f"bytes after the reply to {frame.hex(' ')}")
-        return got
-
-    def reload(self, scenario, outcome):
-        with open(self.sim.proc.args[-1], "w") as f:
-            f.write(scenario if isinstance(scenario, str) else json.dumps(scenario))
-        self.sim.proc.send_signal(signal.SIGUSR1)
-        check(self.sim.wait_for(outcome, 10), f"no line /{outcome}/ after SIGUSR1")
-
-    def stop(self):
-        check(self.sim.stop() == 0, "exit status after SIGTERM")
-        check("EXIT" in self.sim.seen, "no EXIT line")
-
-
-# Faults loaded by SIGUSR1; where a fault stops ("after", "times", "every") is counted alike for
-# every kind, and shown on the zero bytes and the select.
-def faults(gauge, scenario, address, other):
-    slave, select, kind = gauge.slave, gauge.request(6, 0, address), gauge.request(4, 0, 3)
-    gauge.ask(select, select)
-    good_kind = gauge.ask(kind, None, length=11)
-    check(crc(good_kind[:-2]) == good_kind, f"type: {good_kind.hex(' ')}")
-    gauge.reload(dict(scenario, faults=[
-        {"on": "zero", "fault": "stray", "every": 2, "times": 2, "bytes": ["0x55"]},
-        {"on": "select", "fault": "silent", "after": 1, "times": 2}], channels=[
-        dict(ch, faults=[{"fault": "exception", "code": 2, "times": 1}])
-        if ch["address"] == other else ch for ch in scenario["channels"]]), r"^RELOAD ok: ")
-    for _ in range(2):  # zero bytes 1 and 3 are hit, 2 and 4 are not
-        gauge.ask(b"\0", b"\x55", r"\(zero.*\) -> FAULT stray 1 byte$")
-        gauge.ask(b"\0", b"", r"\(zero.*\) -> SILENT$")
-    for reply in (select, b"", b"", select):
-        gauge.ask(select, reply)
-    other_select = gauge.request(6, 0, other)
-    gauge.ask(other_select, crc([slave, 0x86, 2]))
-    gauge.ask(kind, good_kind)  # the refused select left the level gauge selected
-    gauge.ask(other_select, other_select)
-    # A scenario that does not load leaves the running one in force.
-    gauge.reload('{"slave": 80, "channels": [{"address": 1, "main": {"levle": 1}}]}',
-                 r"^RELOAD failed, scenario kept: .*levle: unknown key$")
-    gauge.ask(select, select)
-
-
 def main(opts):
     with open(opts["--scenario"]) as f:
         scenario = json.load(f)
-    slave, addresses = scenario["slave"], [ch["address"] for ch in scenario["channels"]]
+    slave, (address, other) = scenario["slave"], [ch["address"] for ch in scenario["channels"][:2]]
+
+    def request(function, reg, word):
+        return crc([slave, function, reg >> 8, reg & 0xFF, word >> 8, word & 0xFF])
+
+    # Sends `frame`: `reply` must come back, then the line `outcome`, and nothing more; a reply
+    # of `length` when `reply` is None. Returns it.
+    def ask(frame, reply, outcome=r"^(REQ|JUNK) ", length=0):
+        os.write(fd, frame)
+        got = read_bytes(fd, length or len(reply))
+        reply = got if reply is None else reply
+        check(got == reply, f"{frame.hex(' ')}:\n got  {got.hex(' ')}\n want {reply.hex(' ')}")
+        check(sim.wait_for(outcome, 10), f"{frame.hex(' ')}: no line /{outcome}/")
+        # A request's line comes after its answer: by now nothing more may be on its way.
+        check(not read_bytes(fd, 1, 0), f"bytes after the reply to {frame.hex(' ')}")
+        return got
+
+    def reload(text, outcome):
+        with open(path, "w") as f:
+            f.write(text)
+        sim.proc.send_signal(signal.SIGUSR1)
+        check(sim.wait_for(outcome, 10), f"no line /{outcome}/ after SIGUSR1")
+
+    select, other_select, kind = request(6, 0, address), request(6, 0, other), request(4, 0, 3)
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "scenario.json")
         with open(path, "w") as f:
             json.dump(scenario, f)
-        gauge = Gauge([opts["--sim"], "--pty", path], slave)
+        sim = Child([opts["--sim"], "--pty", path])
+        fd = open_raw(sim.announced())
         try:
-            select = gauge.request(6, 0, addresses[0])
-            gauge.ask(b"\xab\xcd" + select, select, r"\(select ch \d+\) -> REPLY 8 bytes$")
+            ask(b"\xab\xcd" + select, select, r"\(select ch \d+\) -> REPLY 8 bytes$")
             # An unfinished request is given up after the pause on the line.
-            gauge.ask(b"\x51\x52\x53", b"", r"^JUNK 51 52 53 -> DROPPED$")
-            faults(gauge, scenario, addresses[0], addresses[1])
-            gauge.stop()
+            ask(b"\x51\x52\x53", b"", r"^JUNK 51 52 53 -> DROPPED$")
+            good_kind = ask(kind, None, length=11)
+            check(crc(good_kind[:-2]) == good_kind, f"type: {good_kind.hex(' ')}")
+            # Faults loaded by SIGUSR1; where a fault stops ("after", "times", "every") is counted
+            # alike for every kind, and shown on the zero bytes and the select.
+            reload(json.dumps(dict(scenario, faults=[
+                {"on": "zero", "fault": "stray", "every": 2, "times": 2, "bytes": ["0x55"]},
+                {"on": "select", "fault": "silent", "after": 1, "times": 2}], channels=[
+                dict(ch, faults=[{"fault": "exception", "code": 2, "times": 1}])
+                if ch["address"] == other else ch for ch in scenario["channels"]])),
+                r"^RELOAD ok: ")
+            for _ in range(2):  # zero bytes 1 and 3 are hit, 2 and 4 are not
+                ask(b"\0", b"\x55", r"\(zero.*\) -> FAULT stray 1 byte$")
+                ask(b"\0", b"", r"\(zero.*\) -> SILENT$")
+            for reply in (select, b"", b"", select):
+                ask(select, reply)
+            ask(other_select, crc([slave, 0x86, 2]))
+            ask(kind, good_kind)  # the refused select left the level gauge selected
+            ask(other_select, other_select)
+            # A scenario that does not load leaves the running one in force.
+            reload('{"slave": 80, "channels": [{"address": 1, "main": {"levle": 1}}]}',
+                   r"^RELOAD failed, scenario kept: .*levle: unknown key$")
+            ask(select, select)
+            check(sim.stop() == 0 and "EXIT" in sim.seen, "exit status or EXIT line after SIGTERM")
         finally:
-            gauge.sim.stop()
+            sim.stop()
     print("gauge-sim smoke: OK (faults, reload, resync)")
 
 
