@@ -99,9 +99,7 @@ def read_bytes(fd, count, timeout=10.0):
     while len(data) < count and select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
         try:
             chunk = os.read(fd, count - len(data))
-        except BlockingIOError:
-            continue
-        except OSError:
+        except OSError:  # the far end is closed
             break
         if not chunk:
             break
