@@ -10,10 +10,10 @@
 # --random asks the converter lone requests, bursts, close pairs and garbage.
 # Phase 2: gauge-sim is stopped, its line closed for good, while host-sim keeps asking.
 #
-# Fails on: the converter not running at the end of a phase; resident memory grown by 2 MB or
-# more, or open descriptors grown, from minute 1 to the end of phase 1; CPU of 5 % of one core or
-# more over phase 1 or over phase 2's window; the host unanswered for 20 s or more; a reply
-# host-sim judged malformed; no gauge fault met.
+# Fails on: the converter not running to the end; resident memory grown by 2 MB or more, or open
+# descriptors grown, from minute 1 to the end of phase 1; CPU of 5 % of one core or more over
+# either phase; the host unanswered for 20 s or more; a reply host-sim judged malformed; no gauge
+# fault met.
 #   usage: soak.py --minutes N --converter EXE --gauge-sim EXE --host-sim EXE [--seed S]
 import json
 import os
@@ -30,8 +30,7 @@ from plumbing import Child, fields  # noqa: E402
 
 MB, CPU_LIMIT, SLAVE = 1024 * 1024, 0.05, 80
 CHANNELS = [1, 2, 3, 4, 9]  # of tanks 1..5: two level gauges, pressure, gas, and one absent
-MAIN = {"level": (100, 20000), "mass": (1000, 2000000), "volume": (1000, 900000),
-        "density": (0.6, 1.1), "temperature": (-40, 60), "water": (0, 500), "dpf": (0, 10)}
+MAIN = ["level", "mass", "volume", "density", "temperature", "water", "dpf"]
 FAULTS = {"exception": ("code", [1, 2, 4, 0x84, 0x96]), "length": ("delta", [-3, -1, 1, 2]),
           "badcrc": ("crc", ["flip", "swap"]), "split": ("delay_ms", [100, 500, 1200, 2000]),
           "stray": ("bytes", [[0], [0x55, 0xAA], [0x50, 4, 2]]), "silent": (None, None)}
@@ -52,57 +51,35 @@ def write_scenario(path, rng, silent=False):
              "times": "always" if rng.random() < 0.1 else rng.randint(1, 6)}
         return dict(f, **{key: rng.choice(choices)}) if key else f
 
-    def level(address, full):
-        ch = {"address": address, "type": 0, "config": "0x0005",
-              "main": {k: round(rng.uniform(*r), 4) for k, r in MAIN.items()}}
-        if full:
-            ch["temperature"] = {"header": [0, 0, "0x1500"], "points": [
-                {"value": round(rng.uniform(-40, 60), 2), "height": 250 * k} for k in range(1, 22)]}
-            ch["density"] = {"header": [0, 0, "0x8500"], "probes": [
-                {"density": round(rng.uniform(0.7, 0.9), 4), "height": 500 * k,
-                 "temp": round(rng.uniform(-10, 30), 2)} for k in range(1, 6)]}
-        return ch
+    def values(n):
+        return [round(rng.uniform(0, 1000), 3) for _ in range(n)]
 
-    channels = [level(1, True), level(2, False),
-                {"address": 3, "type": 1, "pressure": [rng.uniform(0, 10) for _ in range(9)]},
-                {"address": 4, "type": 2, "gas": [rng.uniform(0, 100) for _ in range(5)]}]
+    full = {"temperature": {"header": [0, 0, "0x1500"], "points": [
+                {"value": v, "height": 250 * k} for k, v in enumerate(values(21), 1)]},
+            "density": {"header": [0, 0, "0x8500"], "probes": [
+                {"density": v / 1000, "height": 500 * k} for k, v in enumerate(values(5), 1)]}}
+    channels = [{"address": a, "type": 0, "config": "0x0005", "main": dict(zip(MAIN, values(7)))}
+                for a in (1, 2)]
+    channels[0].update(full)
+    channels += [{"address": 3, "type": 1, "pressure": values(9)},
+                 {"address": 4, "type": 2, "gas": values(5)}]
     for ch in channels:
-        if rng.random() < 0.3 and not silent:
-            ch["faults"] = [fault()]
-    faults = [fault() for _ in range(rng.randint(0, 2))]
+        ch["faults"] = [fault()] if rng.random() < 0.3 and not silent else []
+    faults = [fault(), fault()][rng.randint(0, 2):]
     with open(path + ".tmp", "w") as f:
         json.dump({"slave": SLAVE, "channels": channels,
                    "faults": [{"on": "any", "fault": "silent"}] if silent else faults}, f)
     os.replace(path + ".tmp", path)  # gauge-sim never reads half a file
 
 
-class Converter(Child):
-    def __init__(self, binary, workdir, gauge_path, host_path, out):
-        os.makedirs(workdir)
-        exe = shutil.copy2(binary, os.path.join(workdir, "modbusvelt"))
-        tanks = "".join(f"{n}={ch}\n" for n, ch in enumerate(CHANNELS, 1))
-        with open(os.path.join(workdir, "Nastroika.ini"), "w", encoding="utf-8") as f:
-            f.write(f"[Резервуар]\n{tanks}[SLAVE]\nАдрес={SLAVE}\n[Флаг]\nПротокол=1\n"
-                    f"[MODBUS]\nCom-порт={gauge_path}\nСуществует=1\n"
-                    f"[VELT]\nCom-порт={host_path}\nСуществует=1\n"
-                    "[Пароль]\nдоступа=731904\nоператора=731904\n")
-        super().__init__([exe], log=out, cwd=workdir,
-                         env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
-        self.start = time.time()
-
-    def alive(self, phase):
-        if self.proc.poll() is not None:
-            raise RuntimeError(f"converter exited during {phase} (status {self.proc.returncode})")
-
-    def cpu(self):  # utime + stime, in seconds
-        with open(f"/proc/{self.proc.pid}/stat") as f:
-            stat = f.read().rsplit(")", 1)[1].split()
-        return (int(stat[11]) + int(stat[12])) / os.sysconf("SC_CLK_TCK")
-
-    def rss_and_fds(self):
-        with open(f"/proc/{self.proc.pid}/status") as f:
-            rss = int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) * 1024
-        return rss, len(os.listdir(f"/proc/{self.proc.pid}/fd"))
+# The converter's CPU seconds (utime + stime), resident memory and open descriptors.
+def usage(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        stat = f.read().rsplit(")", 1)[1].split()
+    with open(f"/proc/{pid}/status") as f:
+        rss = int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) * 1024
+    cpu = (int(stat[11]) + int(stat[12])) / os.sysconf("SC_CLK_TCK")
+    return cpu, rss, len(os.listdir(f"/proc/{pid}/fd"))
 
 
 # Counts the host replies host-sim judged and the longest time the host went unanswered, keeps
@@ -130,18 +107,19 @@ class Tally:
             child.seen.clear()
 
 
-# Phase 1, then phase 2 from `total` seconds on: the converter's CPU seconds over each phase, and
-# its memory and descriptors at minute 1 and at the end of phase 1.
+# Phase 1, then phase 2 from `total` seconds on; the converter's usage at minute 1, at the end of
+# phase 1 and at the end.
 def run(total, window, rng, scenario, tally, gauge, host, link, conv):
     silence = (total / 2 - min(30.0, total / 8), total / 2 + min(30.0, total / 8))
-    minute, end1, next_reload, silent_now = None, None, 5.0, False
-    while (t := time.time() - conv.start) < total + window:
-        conv.alive("phase 1" if end1 is None else "phase 2")
+    start, minute, end1, next_reload, silent_now = time.time(), None, None, 5.0, False
+    while (t := time.time() - start) < total + window:
+        if conv.proc.poll() is not None:
+            raise RuntimeError(f"converter exited after {t:.0f} s ({conv.proc.returncode})")
         tally.drain(gauge, host)
-        minute = minute or (conv.rss_and_fds() if t >= 60 else None)
+        minute = minute or (usage(conv.proc.pid) if t >= 60 else None)
         in_silence = silence[0] <= t < silence[1]
         if t >= total and end1 is None:
-            end1 = (t, conv.cpu(), conv.rss_and_fds())
+            end1 = (t,) + usage(conv.proc.pid)
             log("phase 2: gauge line closed")
             gauge.stop()
             if os.path.lexists(link):  # gone as an unplugged adapter's name, even after a SIGKILL
@@ -153,9 +131,8 @@ def run(total, window, rng, scenario, tally, gauge, host, link, conv):
                 log(f"gauge {'silent' if in_silence else 'answering again'} at {t:.0f} s")
             silent_now, next_reload = in_silence, t + rng.uniform(3, 15)
         time.sleep(0.5)
-    conv.alive("phase 2")
-    (t1, cpu1, (rss, fds)), t2, cpu2 = end1, time.time() - conv.start, conv.cpu()
-    rss_minute, fds_minute = minute or (rss, fds)
+    (t1, cpu1, rss, fds), t2, cpu2 = end1, time.time() - start, usage(conv.proc.pid)[0]
+    _, rss_minute, fds_minute = minute or end1[1:]
     cpu1, cpu2 = cpu1 / t1, (cpu2 - cpu1) / (t2 - t1)
     log(f"CPU {100 * cpu1:.2f} % of one core in phase 1, {100 * cpu2:.2f} % in phase 2; RSS "
         f"{rss_minute / MB:.2f} MB at 1 min, {rss / MB:.2f} MB at the end of phase 1; "
@@ -184,8 +161,16 @@ def main(opts):
     host = Child([opts["--host-sim"], "--pty", "--machine", "--random", "--timeout", "1500",
                   "--seed", str(seed), "--seconds", str(int(total + window + 600))],
                  log=out, on_line=tally.on_host)
-    conv = Converter(opts["--converter"], os.path.join(work, "converter"), link,
-                     host.announced(), out)
+    os.makedirs(os.path.join(work, "converter"))
+    exe = shutil.copy2(opts["--converter"], os.path.join(work, "converter", "modbusvelt"))
+    tanks = "".join(f"{n}={ch}\n" for n, ch in enumerate(CHANNELS, 1))
+    with open(os.path.join(work, "converter", "Nastroika.ini"), "w", encoding="utf-8") as f:
+        f.write(f"[Резервуар]\n{tanks}[SLAVE]\nАдрес={SLAVE}\n[Флаг]\nПротокол=1\n"
+                f"[MODBUS]\nCom-порт={link}\nСуществует=1\n"
+                f"[VELT]\nCom-порт={host.announced()}\nСуществует=1\n"
+                "[Пароль]\nдоступа=731904\nоператора=731904\n")
+    conv = Child([exe], log=out, cwd=os.path.dirname(exe),
+                 env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
     try:
         failures = run(total, window, rng, scenario, tally, gauge, host, link, conv)
     except RuntimeError as e:
