@@ -1,6 +1,7 @@
 // The host simulator's own reading of the replies, checked against worked examples of the host
 // protocol. The simulator is the yardstick for the converter, so its decoder is tested on its own:
-// what it accepts, what it refuses, and what it reads out of what it accepts.
+// what it accepts, what it refuses, and what it reads out of what it accepts where the whole-road
+// runs, which read the main parameters, probes, points, pressures and gas values, do not look.
 #include <gtest/gtest.h>
 
 #include <cctype>
