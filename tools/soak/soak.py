@@ -5,8 +5,9 @@
 #
 # Phase 1 (--minutes N): gauge-sim serves two level gauges (one with every block), a pressure-
 # sensor and a gas-sensor tank; a fifth configured tank is on a channel the gauge does not have.
-# Every 3-15 s the scenario gets new values and random faults and is reloaded (SIGUSR1); all
-# along, host-sim --random asks the converter lone requests, bursts, close pairs and garbage.
+# Every 3-15 s the scenario gets new values and random faults and is reloaded (SIGUSR1); around
+# the middle the gauge is silent for a quarter of the run (at most a minute). All along, host-sim
+# --random asks the converter lone requests, bursts, close pairs and garbage.
 # Phase 2: gauge-sim is stopped, its line closed for good, while host-sim keeps asking.
 #
 # Fails on: the converter not running to the end; resident memory grown by 2 MB or more, or open
@@ -42,11 +43,11 @@ def log(msg):
 
 
 # A new scenario version with random values and faults, written whole for gauge-sim to reload.
-def write_scenario(path, rng):
+def write_scenario(path, rng, silent=False):
     def fault():
         kind = rng.choice(list(FAULTS))
         key, choices = FAULTS[kind]
-        f = {"fault": kind, "after": rng.randint(0, 6), "on": rng.choice(FAULT_ON),
+        f = {"fault": kind, "after": rng.randint(0, 2), "on": rng.choice(FAULT_ON),
              "times": "always" if rng.random() < 0.1 else rng.randint(1, 6)}
         return dict(f, **{key: rng.choice(choices)}) if key else f
 
@@ -63,10 +64,11 @@ def write_scenario(path, rng):
     channels += [{"address": 3, "type": 1, "pressure": values(9)},
                  {"address": 4, "type": 2, "gas": values(5)}]
     for ch in channels:
-        ch["faults"] = [fault()] if rng.random() < 0.3 else []
+        ch["faults"] = [fault()] if rng.random() < 0.3 and not silent else []
     faults = [fault(), fault()][rng.randint(0, 2):]
     with open(path + ".tmp", "w") as f:
-        json.dump({"slave": SLAVE, "channels": channels, "faults": faults}, f)
+        json.dump({"slave": SLAVE, "channels": channels,
+                   "faults": [{"on": "any", "fault": "silent"}] if silent else faults}, f)
     os.replace(path + ".tmp", path)  # gauge-sim never reads half a file
 
 
@@ -108,22 +110,26 @@ class Tally:
 # Phase 1, then phase 2 from `total` seconds on; the converter's usage at minute 1, at the end of
 # phase 1 and at the end.
 def run(total, window, rng, scenario, tally, gauge, host, link, conv):
-    start, minute, end1, next_reload = time.time(), None, None, 5.0
+    silence = (total / 2 - min(30.0, total / 8), total / 2 + min(30.0, total / 8))
+    start, minute, end1, next_reload, silent_now = time.time(), None, None, 5.0, False
     while (t := time.time() - start) < total + window:
         if conv.proc.poll() is not None:
             raise RuntimeError(f"converter exited after {t:.0f} s ({conv.proc.returncode})")
         tally.drain(gauge, host)
         minute = minute or (usage(conv.proc.pid) if t >= 60 else None)
+        in_silence = silence[0] <= t < silence[1]
         if t >= total and end1 is None:
             end1 = (t,) + usage(conv.proc.pid)
             log("phase 2: gauge line closed")
             gauge.stop()
             if os.path.lexists(link):  # gone as an unplugged adapter's name, even after a SIGKILL
                 os.unlink(link)
-        elif end1 is None and t >= next_reload:
-            write_scenario(scenario, rng)
+        elif end1 is None and (in_silence != silent_now or (not in_silence and t >= next_reload)):
+            write_scenario(scenario, rng, silent=in_silence)
             gauge.proc.send_signal(signal.SIGUSR1)
-            next_reload = t + rng.uniform(3, 15)
+            if in_silence != silent_now:
+                log(f"gauge {'silent' if in_silence else 'answering again'} at {t:.0f} s")
+            silent_now, next_reload = in_silence, t + rng.uniform(3, 15)
         time.sleep(0.5)
     (t1, cpu1, rss, fds), t2, cpu2 = end1, time.time() - start, usage(conv.proc.pid)[0]
     _, rss_minute, fds_minute = minute or end1[1:]
