@@ -6,8 +6,10 @@
 
 #include <cctype>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "host_session.h"  // SelectionAfter
 #include "reply_decode.h"
 #include "report.h"  // HumanValue
 
@@ -81,21 +83,16 @@ const Case kCases[] = {
     {0xD6, 3, "00 0000c8000000 [010000000000] x", "content"},
     {0xD3, 2, "00 e8 03 d0 07 b8 0b 010000000000000000000000 x", "content"},
     {0xD8, -1, "00 dc 05 00 00 58 1b 00 00 00 00 0000000000000000 x",
-     "probe1_coord 1500 mm; probe2_coord 0 mm; probe3_coord 7000 mm; probe4_coord 0 mm; "
-     "probe5_coord 0 mm"},
-    // The second code of a gas group is the sensor kind, not a fault.
-    {0xDF, -1, "00 000100000000 00027b000000 380202000000 [010000000000] x",
-     "gas3_alarm 2 (st 38, kind 2)"},
+     "probe1_coord 1500 mm; probe2_coord 0 mm; probe3_coord 7000 mm"},
+    // Gas sensors: a kind and a state byte each.
     {0xDE, -1, "00 01 00 02 32 02 38 02 01 02 00 20 00 20 00 20 00 20 00 x",
      "gas1_kind 1; gas1_state 0; gas2_kind 2; gas2_state 50"},
     {0xDE, -1, "00 01 00 02 32 02 38 02 01 02 00 20 00 20 00 20 00 00 00 x", "content"},
-    // 1.4: whole units and a tenths digit (0..9 only) in 20 + 4 bits, half degrees, whole mm.
+    // 1.4: whole units and a tenths digit (0..9 only) in 20 + 4 bits, half degrees.
     {0x2F, -1, "00 ff ff f9 x", "level 1048575.9 mm"},
     {0x5A, -1, "00 53 03 02 x", "density 851.2 kg/m³"},
     {0xB0, -1, "00 01 00 0a x", "content"},
     {0x31, -1, "00 28 29 a9 81 x", "t1 20.0 °C; t2 20.5 °C; t3 -20.5 °C; mean_temp -0.5 °C"},
-    {0x44, -1, "00 2c", "water 44 mm"},
-    {0x64, -1, "00 81", "surface_temp -0.5 °C"},
 };
 
 TEST(Decoder, ReadsWhatTheHostReadsAndRefusesWhatItMustNot) {
@@ -113,6 +110,16 @@ TEST(Decoder, StatusBytesFollowTheCommand) {
         "c3fe+ d40c- d406- 250c- c3ff- dd04- d900- 1200-";
     for (size_t i = 0; i < pairs.size(); i += 6) {
         EXPECT_EQ(StatusPossible(HexAt(pairs, i), HexAt(pairs, i + 2)), pairs[i + 4] == '+') << i;
+    }
+}
+
+// What host-sim takes as the converter's channel and group after a select: 0xC0 and 0xFE refuse
+// it, no answer leaves it unknown, and a 1.4 request moves the channel even when answered 0x06.
+TEST(Session, ASelectionCountsOnlyWhenTheConverterRanIt) {
+    const std::tuple<int, std::string, int> kSelections[] = {
+        {0xC5, "00", 5}, {0xC5, "c0", 2}, {0xC5, "fe", 2}, {0xC5, "", -1}, {0x25, "06", 5}};
+    for (const auto& [cmd, reply, after] : kSelections) {
+        EXPECT_EQ(SelectionAfter(DecodeReply(cmd, Wire(reply), -1), 2, 5), after) << reply;
     }
 }
 
