@@ -34,15 +34,12 @@ struct ByteReader {
 };
 
 // The panes, log and port of a step, allocated once for the run (the tank tables of the targets'
-// worlds are large) and reset for every input; `Tick` queues what the line brings in one tick.
+// worlds are large) and reset for every input.
 struct Bench {
     void Reset() {
         left = right = MemoryPane();
         port = test::FakePort();
         log.LogEnabled = 1;
-    }
-    void Tick(bool lineError, const test::Bytes& bytes) {
-        lineError ? port.QueueLineError() : port.QueueRead(bytes);
     }
     MemoryPane left, right;
     OperationLog log{left, right};

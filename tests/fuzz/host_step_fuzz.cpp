@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int tick = 0; tick < 512 && !in.Empty(); ++tick) {
         const uint8_t c = in.Byte();
         const Bytes chunk = in.Bytes((c & 3) == 2 ? 1 : (c & 3) == 3 ? 2 + (c >> 2) % 8 : 0);
-        w->Tick((c & 3) == 1, chunk);
+        (c & 3) == 1 ? w->port.QueueLineError() : w->port.QueueRead(chunk);
         const int selected = w->link.SelectedChannel;
         OprosVelt(w->link, w->table, w->port, w->log);
 

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int tick = 0; tick < 4000 && (cycles < 2 || !in.Empty()); ++tick) {
         const uint8_t op = in.Byte();
         const Bytes sent = GaugeSends(in, op, last, slave);
-        w->Tick((op & 7) == 1, sent);
+        (op & 7) == 1 ? w->port.QueueLineError() : w->port.QueueRead(sent);
         const bool reads = w->poll.ReplyPending == 1;
         const int tank = w->poll.PollChannel;
         const bool wasFinished = w->poll.CycleState == kCycleFinished;
