@@ -19,26 +19,22 @@ namespace conv::fuzz {
             : (std::fprintf(stderr, "INVARIANT BROKEN at %s:%d: %s\n", __FILE__, __LINE__, #cond), \
                std::abort()))
 
-class ByteReader {
-  public:
-    ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Empty() const { return pos_ >= size_; }
-    size_t Used() const { return pos_; }
-    // 0 once the input is used up: a short input reads as zeros, never as an error.
-    uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-    std::vector<uint8_t> Bytes(size_t n) {
-        std::vector<uint8_t> out(n);
+// The fuzzer's bytes in order; a short input reads on as zeros, never as an error.
+struct ByteReader {
+    const uint8_t* data;
+    size_t size;
+    size_t used = 0;
+    bool Empty() const { return used >= size; }
+    uint8_t Byte() { return used < size ? data[used++] : 0; }
+    test::Bytes Bytes(size_t n) {
+        test::Bytes out(n);
         for (uint8_t& b : out) b = Byte();
         return out;
     }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
 };
 
-// Allocated once for the whole run (the tank tables are large) and reset for every input.
+// The panes, log and port of a step, allocated once for the run (the tank tables of the targets'
+// worlds are large) and reset for every input.
 struct Bench {
     void Reset() {
         left = right = MemoryPane();

@@ -1,4 +1,4 @@
-# What the Python checks share (the simulators' smoke checks, the soak, the wine runner): child
+# What the Python checks share (the simulators' smoke checks, the soak, the Windows runs): child
 # processes whose output lines arrive as events, and raw pseudo-terminals. Every wait has a
 # deadline, so a silent or missing peer ends a check with a message instead of a hang.
 import os
@@ -14,12 +14,11 @@ import tty
 
 
 # A child process in a session of its own. Each output line (stderr included) goes to `log` and
-# to `on_line` when given, and to a queue that line() and wait_for() read.
+# to `on_line` when given, and to a queue that line() reads; `seen` keeps the lines read.
 class Child:
     def __init__(self, argv, log=None, on_line=None, **popen):
-        self.name = os.path.basename(argv[1] if argv[0] == "wine" else argv[0])
+        popen.setdefault("stdin", subprocess.DEVNULL)
         self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                     stdin=popen.pop("stdin", subprocess.DEVNULL),
                                      start_new_session=True, **popen)
         self.lines, self.seen = queue.Queue(), []
         self.pump = threading.Thread(target=self._pump, args=(log, on_line), daemon=True)
@@ -53,23 +52,22 @@ class Child:
                 return line
         return None
 
-    # The path in the first line ("PTY path" or "DEVICE path") of a simulator.
+    # The path in a simulator's first line, "PTY path" or "DEVICE path".
     def announced(self, timeout=30.0):
         first = self.line(timeout) or ""
         if not re.match(r"(PTY|DEVICE) /", first):
-            raise RuntimeError(f"{self.name} did not announce its line: {first!r}")
+            raise RuntimeError(f"{self.proc.args} did not announce its line: {first!r}")
         return first.split(" ", 1)[1]
 
-    # Waits for the child to end by itself (stops it after `timeout`); returns its exit status.
+    # Waits up to `timeout` for the child to end by itself, then stops it; its exit status.
     def finish(self, timeout=60.0):
         try:
             self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
-            pass  # stopped below
+            pass
         return self.stop()
 
-    # Signals the child's session, kills it when it lingers; returns its exit status. Every line
-    # it wrote is in `seen` by then.
+    # Signals the session, kills it when it lingers; the exit status, with every line in `seen`.
     def stop(self, sig=signal.SIGTERM, timeout=10.0):
         for s in (sig, signal.SIGKILL):
             if self.proc.poll() is None:
@@ -94,14 +92,13 @@ def open_raw(path):
     return fd
 
 
-# Up to `count` bytes from `fd`: fewer only once `timeout` seconds have passed.
+# Up to `count` bytes from `fd`: fewer only once `timeout` seconds have passed or the far end
+# closed.
 def read_bytes(fd, count, timeout=10.0):
     data, deadline = b"", time.monotonic() + timeout
     while len(data) < count and select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
         try:
             chunk = os.read(fd, count - len(data))
-        except BlockingIOError:
-            continue
         except OSError:  # the far end is closed
             break
         if not chunk:

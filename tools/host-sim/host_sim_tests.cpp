@@ -1,14 +1,15 @@
 // The host simulator's own reading of the replies, checked against worked examples of the host
 // protocol. The simulator is the yardstick for the converter, so its decoder is tested on its own:
-// what it accepts, what it refuses, and what it reads out of what it accepts.
+// what it accepts, what it refuses, and what it reads out of what it accepts where the whole-road
+// runs, which read the main parameters, probes, points, pressures and gas values, do not look.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "host_session.h"
-#include "poller.h"
+#include "host_session.h"  // SelectionAfter
 #include "reply_decode.h"
 #include "report.h"  // HumanValue
 
@@ -47,139 +48,79 @@ std::string Reading(const Reply& r) {
     return s;
 }
 
-// The main parameters of a level gauge: 1234.56 mm, 5000 l, 12.3 mm water, 15.27 °C, 0.8512
-// g/cm³, 4256 kg, all codes 0.
-const std::string kMain =
-    "00 00003a300000 000050c30000 00007b000000 000099000000 000040210000 000040a60000"
-    "000000000000 000000000000 000000000000 fc";
-const std::string kMainRead =
-    "level 1234.6 mm; volume 5000.0 l; water 12.3 mm; temp 15.3 °C; density 851.2 kg/m³; "
-    "mass 4256.0 kg";
-// Density probe 3 under block 2: 851.2 kg/m³, 15.3 °C, 1500.3 mm (0x3A9B in group 4).
-const std::string kDensity = "00 000040210000 000099000000 ";
-const std::string kAfterHeight = " 010000000000 [000000000000] x";
-const std::string kProbe = kDensity + "010000000000 00009b3a0000" + kAfterHeight;
-const std::string kProbeRead =
-    "probe3_density 851.2 kg/m³; probe3_temp 15.3 °C; "
-    "probe3_height 1500.3 mm";
-const std::string kGasGroups =
-    "00 000100000000 00027b000000 380202000000 010100000000 000100000000 [010000000000] x";
+// A density probe of 0xD5 with its height in group 4; what the host reads in it, which the
+// whole-road runs show, is not repeated here.
+const std::string kProbe =
+    "00 000000000000 000000000000 010000000000 00009b3a0000 010000000000 [000000000000] x";
 
 struct Case {
     uint8_t cmd;
     int block;  // the group selected before; -1 unknown
     std::string reply;
-    std::string reading;  // Reading(), where "..." stands for any text
+    std::string reading;  // a part of Reading(); empty: nothing read, nothing refused
 };
 
 const Case kCases[] = {
-    {0xD4, -1, kMain, kMainRead},
-    // -5.3 °C is sent as -53; a water level with flag 0x01 carries the codes (0, 0x4D).
-    {0xD4, -1,
-     "00 000000000000 000000000000 004d7b000000 0000cbffffff 010000000000 [000000000000] x",
-     "level 0.0 mm; volume 0.0 l; water 12.3 mm (st 00/4d); temp -5.3 °C; density 0.0 kg/m³ "
-     "(not fitted); mass 0.0 kg"},
     // Damaged replies are reported and not read; a whole reply with bytes after it still is.
-    {0xD4, -1, "00 00003a310000" + kMain.substr(15), "checksum"},
-    {0xD4, -1, kMain.substr(0, 70), "short"},
-    {0xD4, -1, kMain + "c0", "extra; " + kMainRead},
+    {0xD4, -1, "00 [000000000000] 01", "checksum"},
+    {0xD4, -1, "00 000000", "short"},
+    {0xD4, -1, "00 [000000000000] x c0", "extra; level 0.0 mm"},
     {0xD4, -1, "", "noreply"},
     // Fixed replies must match exactly, checksum right or not.
     {0x07, -1, "00 0a 06 3c 30", ""},
-    {0x07, -1, "00 0a 07 3c x", "content..."},
-    {0x14, -1, "00 55", "content..."},
-    // Configuration: one byte per channel address, reported under its channel.
-    {0xDD, -1, "00 00 00 00 80 00 02 00 00 00 00 00 00 00 00 00 00 x",
-     "...ch2 0x00; ch3 0x80; ch4 0x00; ch5 0x02; ch6 0x00..."},
-    {0xDD, -1, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "...ch14 0x00; ch15 0x00"},
-    {0xD2, 3, "00 80 00 00 08 x", "...press 8"},
+    {0x07, -1, "00 0a 07 3c x", "content"},
+    {0x14, -1, "00 55", "content"},
+    // A 2.2 channel's configuration (the system table is the smoke's polls' part).
     {0xDC, 3, "00 80 01 00 00 00 05 00 00 x", "flags 0x0180; temp_hdr 0; dens 0; press 0; gas 5"},
-    {0xDC, 3, "00 80 01 00 00 00 05 01 00 x", "content..."},
+    {0xDC, 3, "00 80 01 00 00 00 05 01 00 x", "content"},
     // Density probes: groups 3 and 5 are the empty (1, 0, 0) and the height group's codes are
     // fixed, so a block shifted by one group is caught; there is no sixth probe.
-    {0xD5, 2, kProbe, kProbeRead},
-    {0xD5, 2, kDensity + "010000000000 00019b3a0000" + kAfterHeight, "content..."},
-    {0xD5, 5, kProbe, "content..."},
-    // The height is the whole signed value: beyond 16 bits, and below zero by its refinement.
-    {0xD5, 0, kDensity + "010000000000 000074110100" + kAfterHeight, "...probe1_height 7000.4 mm"},
-    {0xD5, 0, kDensity + "010000000000 0000fdffffff" + kAfterHeight, "...probe1_height -0.3 mm"},
+    {0xD5, 2,
+     "00 000000000000 000000000000 010000000000 00019b3a0000 010000000000 [000000000000] x",
+     "content"},
+    {0xD5, 5, kProbe, "content"},
     // Temperature points: nine a block, three in the last; the rest of the last block is fixed.
-    {0xD6, 2, "00 0000c8000000 0049c9000000 3800ca000000 [010000000000] x",
-     "t19 20.0 °C; t20 20.1 °C (st 00/49); t21 20.2 °C (st 38/00)"},
-    {0xD6, 3, "00 0000c8000000 [010000000000] x", "content..."},
-    {0xD3, 2, "00 e8 03 d0 07 b8 0b 000000000000000000000000 x",
-     "t19_height 1000 mm; t20_height 2000 mm; t21_height 3000 mm"},
-    {0xD3, 2, "00 e8 03 d0 07 b8 0b 010000000000000000000000 x", "content..."},
+    {0xD6, 3, "00 0000c8000000 [010000000000] x", "content"},
+    {0xD3, 2, "00 e8 03 d0 07 b8 0b 010000000000000000000000 x", "content"},
     {0xD8, -1, "00 dc 05 00 00 58 1b 00 00 00 00 0000000000000000 x",
-     "probe1_coord 1500 mm; probe2_coord 0 mm; probe3_coord 7000 mm; probe4_coord 0 mm; "
-     "probe5_coord 0 mm"},
-    // Pressures and gas: the second code of a gas group is the sensor kind, not a fault.
-    {0xD7, -1, "00 00007b000000 [010000000000] x", "p1 12.3; p2 0.0 (not fitted)..."},
-    {0xDB, -1, kGasGroups,
-     "...gas2 12.3 % (kind 2); gas3 0.2 % (st 38, kind 2); gas4 0.0 % "
-     "(not fitted, kind 1)..."},
-    {0xDF, -1, kGasGroups, "...gas3_alarm 2 (st 38, kind 2)..."},
+     "probe1_coord 1500 mm; probe2_coord 0 mm; probe3_coord 7000 mm"},
+    // Gas sensors: a kind and a state byte each.
     {0xDE, -1, "00 01 00 02 32 02 38 02 01 02 00 20 00 20 00 20 00 20 00 x",
-     "gas1_kind 1; gas1_state 0; gas2_kind 2; gas2_state 50..."},
-    {0xDE, -1, "00 01 00 02 32 02 38 02 01 02 00 20 00 20 00 20 00 00 00 x", "content..."},
-    // 1.4: whole units and a tenths digit (0..9 only) in 20 + 4 bits, half degrees, whole mm.
-    {0x25, -1, "00 39 30 06 x", "level 12345.6 mm"},
+     "gas1_kind 1; gas1_state 0; gas2_kind 2; gas2_state 50"},
+    {0xDE, -1, "00 01 00 02 32 02 38 02 01 02 00 20 00 20 00 20 00 00 00 x", "content"},
+    // 1.4: whole units and a tenths digit (0..9 only) in 20 + 4 bits, half degrees.
     {0x2F, -1, "00 ff ff f9 x", "level 1048575.9 mm"},
     {0x5A, -1, "00 53 03 02 x", "density 851.2 kg/m³"},
-    {0xB0, -1, "00 01 00 0a x", "content..."},
+    {0xB0, -1, "00 01 00 0a x", "content"},
     {0x31, -1, "00 28 29 a9 81 x", "t1 20.0 °C; t2 20.5 °C; t3 -20.5 °C; mean_temp -0.5 °C"},
-    {0x44, -1, "00 2c", "water 44 mm"},
-    {0x64, -1, "00 81", "surface_temp -0.5 °C"},
 };
-
-// Whether `text` is `pattern`, where "..." at either end of the pattern stands for any text.
-bool Matches(const std::string& text, std::string pattern) {
-    const bool head = pattern.rfind("...", 0) == 0;
-    const bool tail = pattern.size() > 3 && pattern.ends_with("...");
-    pattern = pattern.substr(head ? 3 : 0, pattern.size() - (head ? 3 : 0) - (tail ? 3 : 0));
-    const size_t at = tail ? text.find(pattern) : text.rfind(pattern);
-    return at != std::string::npos && (head || at == 0) &&
-           (tail || at + pattern.size() == text.size());
-}
 
 TEST(Decoder, ReadsWhatTheHostReadsAndRefusesWhatItMustNot) {
     for (const Case& c : kCases) {
-        EXPECT_PRED2(Matches, Reading(DecodeReply(c.cmd, Wire(c.reply), c.block)), c.reading)
-            << std::hex << int(c.cmd) << " " << c.reply;
+        const std::string reading = Reading(DecodeReply(c.cmd, Wire(c.reply), c.block));
+        EXPECT_TRUE(c.reading.empty() ? reading.empty() : reading.find(c.reading) != reading.npos)
+            << std::hex << int(c.cmd) << " " << c.reply << ": " << reading;
     }
 }
 
 TEST(Decoder, StatusBytesFollowTheCommand) {
-    // command and status byte: pairs a converter may send, and pairs it never can
-    const std::string possible = "d4ff d404 d50c d60c d30c 2506 1004 d90c 12c0 a3fe 07c0 c3fe";
-    const std::string impossible = "d40c d406 250c c3ff dd04 d900 1200";
-    for (size_t i = 0; i < possible.size(); i += 5) {
-        EXPECT_TRUE(StatusPossible(HexAt(possible, i), HexAt(possible, i + 2))) << i;
-    }
-    for (size_t i = 0; i < impossible.size(); i += 5) {
-        EXPECT_FALSE(StatusPossible(HexAt(impossible, i), HexAt(impossible, i + 2))) << i;
+    // command, status byte and whether a converter may send them together
+    const std::string pairs =
+        "d4ff+ d404+ d50c+ d60c+ d30c+ 2506+ 1004+ d90c+ 12c0+ a3fe+ 07c0+ "
+        "c3fe+ d40c- d406- 250c- c3ff- dd04- d900- 1200-";
+    for (size_t i = 0; i < pairs.size(); i += 6) {
+        EXPECT_EQ(StatusPossible(HexAt(pairs, i), HexAt(pairs, i + 2)), pairs[i + 4] == '+') << i;
     }
 }
 
-TEST(Polling, PlansFollowTheChannelTypeAndTheSelectionTheConverterTook) {
-    // A level gauge's and gas sensors' plans are checked as sent, in the smoke's polls.
-    EXPECT_EQ(HexBytes(ChannelPlan(1, 1, Flavour::V20)), "c1 d2 d7");
-    EXPECT_EQ(HexBytes(ChannelPlan(9, 3, Flavour::V22)), "c9 dc");
-
-    Bytes table(16, 0);
-    table[0] = 0x80;  // a level gauge on address 0 is still configured
-    table[9] = 0x02;  // a gas-sensor channel whose gauge reports an error
-    EXPECT_EQ(ChannelsToPoll(table, {}), (std::vector<int>{0, 9}));
-    EXPECT_EQ(ChannelsToPoll(table, {4}), (std::vector<int>{4}));
-    EXPECT_TRUE(ChannelsToPoll({}, {}).empty());
-
-    // A selection counts only when the converter ran the command; a 1.4 request moves the
-    // converter's channel even when it answers with an error.
-    const std::pair<std::string, int> selections[] = {{"00", 5}, {"c0", 2}, {"fe", 2}, {"", -1}};
-    for (const auto& [reply, after] : selections) {
-        EXPECT_EQ(SelectionAfter(DecodeReply(0xC5, Wire(reply), -1), 2, 5), after) << reply;
+// What host-sim takes as the converter's channel and group after a select: 0xC0 and 0xFE refuse
+// it, no answer leaves it unknown, and a 1.4 request moves the channel even when answered 0x06.
+TEST(Session, ASelectionCountsOnlyWhenTheConverterRanIt) {
+    const std::tuple<int, std::string, int> kSelections[] = {
+        {0xC5, "00", 5}, {0xC5, "c0", 2}, {0xC5, "fe", 2}, {0xC5, "", -1}, {0x25, "06", 5}};
+    for (const auto& [cmd, reply, after] : kSelections) {
+        EXPECT_EQ(SelectionAfter(DecodeReply(cmd, Wire(reply), -1), 2, 5), after) << reply;
     }
-    EXPECT_EQ(SelectionAfter(DecodeReply(0x27, Wire("06"), -1), 2, 7), 7);
 }
 
 }  // namespace
