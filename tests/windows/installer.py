@@ -15,8 +15,8 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from road_gui import (MAIN_CAPTION, ROAD_SCENARIO, ROAD_TANKS, Checks, Display,  # noqa: E402
-                      Part, Wine, ini_bytes, settings, sh, wait_until)
+from road_gui import (MAIN_CAPTION, ROAD_SCENARIO, ROAD_TANKS, Checks, Display, new_wine,  # noqa: E402
+                      Part, ini_bytes, settings, sh, wait_until)
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Modbusvelt"
 # What an operator sets up after installing: tank 1 on gauge channel 3, both lines in use.
@@ -24,9 +24,9 @@ OPERATOR_SETTINGS = ini_bytes("; настроено на месте\n") + settin
 
 
 def run(p, setup, packaged, sample):
-    env, checks = p.wine.env, p.checks
+    env, checks = p.env, p.checks
     # The prefix's user folder is named after the Linux user.
-    home = next(u for u in (p.wine.dosdevices.parent / "drive_c/users").iterdir()
+    home = next(u for u in (p.dosdevices.parent / "drive_c/users").iterdir()
                 if (u / "AppData").is_dir() and u.name != "Public")
     folder = home / "AppData/Local/Programs/Modbusvelt"
     menu = home / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Конвертор Modbus - Velt"
@@ -35,7 +35,7 @@ def run(p, setup, packaged, sample):
     program = packaged.read(next(n for n in names if n.endswith("/modbusvelt.exe")))
 
     def wine(*argv):
-        return subprocess.run(["wine", *argv], env=env, capture_output=True, timeout=300).returncode
+        return sh(["wine", *argv], env, timeout=300).returncode
 
     def registered():
         return sh(["wine", "reg", "query", UNINSTALL_KEY], env).stdout
@@ -54,7 +54,7 @@ def run(p, setup, packaged, sample):
     # The installed program, started from its Start-menu entry as an operator does.
     ini.write_bytes(OPERATOR_SETTINGS)
     gauge, host = p.sims("installed", ROAD_SCENARIO)
-    p.com("com5", gauge.pty)
+    p.com("com5", gauge)
     p.com("com12", host.pty)
     started = subprocess.Popen(["wine", "start", "/unix", str(menu / "Конвертор.lnk")], env=env,
                                stdout=p.log("installed-program"), stderr=subprocess.STDOUT)
@@ -64,7 +64,7 @@ def run(p, setup, packaged, sample):
     # and polled its gauge channel.
     answer = host.answered("c3 d4", status="0", timeout=300)
     checks.check("the installed program serves its gauge to the host", answer, str(answer))
-    p.wine.stop()
+    p.stop_wine()
     started.wait(60)
     kept = ini.read_bytes()
 
@@ -85,12 +85,11 @@ def run(p, setup, packaged, sample):
     portable = p.work / "portable"
     shutil.rmtree(portable, ignore_errors=True)
     packaged.extractall(portable)
-    files = sorted(n.split("/", 1)[-1] for n in names if not n.endswith("/"))
     top = portable / names[0].split("/")[0]
     checks.check("the zip holds one folder with modbusvelt.exe and a commented sample "
                  "Nastroika.ini in Windows-1251 with CRLF",
-                 len({n.split("/")[0] for n in names}) == 1 and
-                 files == ["Nastroika.ini", "modbusvelt.exe"] and
+                 sorted(n for n in names if not n.endswith("/")) ==
+                 [f"{top.name}/Nastroika.ini", f"{top.name}/modbusvelt.exe"] and
                  (top / "Nastroika.ini").read_bytes() == sample and sample.startswith(b";") and
                  b"\n" not in sample.replace(b"\r\n", b""), str(names))
     p.start(top / "modbusvelt.exe", "portable-program")
@@ -108,16 +107,14 @@ def main():
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     args.work.mkdir(parents=True)
-    checks, display = Checks(), None
+    checks, display = Checks(), Display(args.work)
     try:
-        display = Display(args.work)
-        with Part(args, args.work, display, Wine(args.work / "wineprefix", display), checks) as p:
+        with Part(args, display, new_wine(args.work / "wineprefix", display), checks) as p:
             run(p, args.setup, zipfile.ZipFile(args.zip), args.sample.read_bytes())
     except (RuntimeError, OSError, subprocess.SubprocessError, StopIteration) as e:
         checks.check("no error in the run", False, f"{type(e).__name__}: {e}")
     finally:
-        if display:
-            display.close()
+        display.close()
     return checks.summary("installer", "checks")
 
 

@@ -27,7 +27,6 @@ import argparse
 import contextlib
 import os
 import re
-import select
 import shutil
 import subprocess
 import sys
@@ -54,15 +53,13 @@ FAST_SETTINGS = {"MODBUS": "Быстрый опрос=1\nОжидание=800\n�
 # The installed program's road: tank 1 on channel 3 of road_scenario.json.
 ROAD_SCENARIO = HERE / "road_scenario.json"
 ROAD_TANKS = "[Резервуар]\n1=3\n[SLAVE]\nАдрес=80\n[Флаг]\nПротокол=1\n"
-# The windows an operator opens: by the menu keys or the tool button (its index in the row), the
-# caption, the screenshot; the default access code leads on to the password change, and Esc in
-# the closing warning is its Cancel.
+# The windows an operator opens: by the menu keys, the caption, the screenshot; the default access
+# code leads on to the password change, and Esc in the closing warning is its Cancel.
 WINDOWS = [
     (("alt", "Down", "Return"), "Настройка каналов датчиковой аппаратуры", "nastroika.png"),
     (("alt", "Down", "Down", "Return"), "Установка по COM-портам", "ustcom.png"),
     (("alt",) + ("Down",) * 4 + ("Return",), "Код доступа", "dostup.png"),
     (tuple("731904") + ("Return",), "Пароль на закрытие приложения", "parol.png"),
-    (1, "Информация поступающая с ДА", "viewer-main.png"),
     (("alt", "Right", "Return"), "Будьте внимательны!", "closing-warning.png"),
 ]
 # The Linux program's host answers on the ticks, by line of REQUESTS: what every mode must give.
@@ -110,33 +107,24 @@ class Checks:
 class Display:
     def __init__(self, work):
         self.log, self.wm = open(work / "xvfb.log", "w"), None
-        read_end, write_end = os.pipe()
-        self.xvfb = self.spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                "1280x1024x24", "-nolisten", "tcp"], pass_fds=[write_end])
-        os.close(write_end)
-        with os.fdopen(read_end) as announced:
-            number = announced.readline().strip() if select.select([announced], [], [], 30)[0] else ""
-        if not number:
+        self.xvfb = Child(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
+                           "tcp"], log=self.log)
+        if not (number := self.xvfb.wait_for(r"^\d+$")):
             raise RuntimeError("Xvfb did not start")
         self.env = dict(os.environ, DISPLAY=":" + number)
 
         # It announces itself on the root window once it manages the screen; one that could not
         # reach the display yet is started again.
         def managed():
-            if self.wm is None or self.wm.poll() is not None:
-                self.wm = self.spawn(["openbox", "--sm-disable"], env=self.env)
+            if self.wm is None or self.wm.proc.poll() is not None:
+                self.wm = Child(["openbox", "--sm-disable"], log=self.log, env=self.env)
             return "window id" in sh(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env).stdout
         if not wait_until(managed):
             raise RuntimeError("the window manager did not start")
 
-    def spawn(self, argv, **popen):
-        return subprocess.Popen(argv, stdout=self.log, stderr=self.log, start_new_session=True,
-                                **popen)
-
     def close(self):
-        for p in (self.wm, self.xvfb):
-            p.terminate()
-            p.wait(10)
+        for child in (self.wm, self.xvfb):
+            child.stop()
         self.log.close()
 
     # The first window whose whole title matches `pattern`, once it is there; None after
@@ -160,44 +148,28 @@ class Display:
             sh(["xdotool", "key", "--clearmodifiers", k], self.env)
             time.sleep(0.15)  # a key at a time, as a person types: menus open between keys
 
-    # Opens the window captioned `caption` with `keys` typed into `parent`, or with a click on
-    # tool button `keys` of the row under the menu bar. A busy machine may show a menu after the
-    # next key has gone to the window under it: then the menus are closed and the keys typed
-    # again, up to three times.
+    # Opens the window captioned `caption` with `keys` typed into `parent`. A busy machine may
+    # show a menu after the next key has gone to the window under it: then the menus are closed
+    # and the keys typed again, up to three times.
     def open(self, parent, keys, caption):
         for _ in range(3):
-            if isinstance(keys, int):
-                # Below the caption wine draws and the menu bar, the buttons are 29 pixels apart.
-                width = sh(["xdotool", "getwindowgeometry", "--shell", parent], self.env).stdout
-                frame = (int(re.search(r"WIDTH=(\d+)", width).group(1)) - 807) // 2
-                sh(["xdotool", "windowactivate", "--sync", parent], self.env)
-                sh(["xdotool", "mousemove", "--window", parent, str(frame + 14 + 29 * keys), "61",
-                    "click", "1"], self.env)
-            else:
-                self.keys(parent, *keys)
+            self.keys(parent, *keys)
             if found := self.window(re.escape(caption), timeout=15):
                 return found
             self.keys(parent, "Escape", "Escape", "Escape")
         return None
 
-    # A window just shown or restored paints a moment later: until then it is one colour.
-    def screenshot(self, window, path):
-        wait_until(lambda: sh(["import", "-window", window, str(path)], self.env) and
-                   int(sh(["identify", "-format", "%k", str(path)], self.env).stdout or 0) > 8, 10)
-
 
 # A wine prefix where wine draws each window's frame and caption itself, as Windows does, with
 # wine's own fonts (Debian's fonts-wine, not in a new prefix: without them "MS Sans Serif" falls
 # back to whatever fontconfig offers and the caption buttons' Marlett glyphs show as letters).
-class Wine:
-    def __init__(self, prefix, display):
-        self.env = wine_env(prefix, display.env)
-        self.dosdevices = new_prefix(self.env, r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
-        for font in Path("/usr/share/wine/fonts").glob("*"):
-            shutil.copy2(font, prefix / "drive_c/windows/Fonts")
-
-    def stop(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
+# Returns its environment and its dosdevices folder.
+def new_wine(prefix, display):
+    env = wine_env(prefix, display.env)
+    dosdevices = new_prefix(env, r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
+    for font in Path("/usr/share/wine/fonts").glob("*"):
+        shutil.copy2(font, prefix / "drive_c/windows/Fonts")
+    return env, dosdevices
 
 
 # host-sim in its console mode: each line written is a set of requests, answered in turn.
@@ -228,10 +200,14 @@ class Host:
 
 # One part of the run: what it starts is stopped, and what it links removed, when it ends.
 class Part(contextlib.ExitStack):
-    def __init__(self, args, work, display, wine, checks):
+    def __init__(self, args, display, wine, checks):
         super().__init__()
-        self.args, self.work, self.display, self.wine, self.checks = args, work, display, wine, checks
-        self.callback(wine.stop)
+        self.args, self.work, self.display, self.checks = args, args.work, display, checks
+        self.env, self.dosdevices = wine
+        self.callback(self.stop_wine)
+
+    def stop_wine(self):
+        sh(["wineserver", "-k"], self.env)
 
     def log(self, name):
         return self.enter_context(open(self.work / f"{name}.log", "w"))
@@ -249,7 +225,7 @@ class Part(contextlib.ExitStack):
         return gauge.announced(), host
 
     def com(self, name, target):
-        self.callback(link(self.wine.dosdevices, name, target).unlink, missing_ok=True)
+        self.callback(link(self.dosdevices, name, target).unlink, missing_ok=True)
 
     # `exe` copied into a fresh folder with `ini` beside it (None: no settings file).
     def folder(self, name, ini, exe=None):
@@ -261,12 +237,16 @@ class Part(contextlib.ExitStack):
         return Path(shutil.copy2(exe or self.args.exe, path))
 
     def start(self, exe, name, cwd=None):
-        return self.child(Child(["wine", str(exe)], log=self.log(name), env=self.wine.env,
+        return self.child(Child(["wine", str(exe)], log=self.log(name), env=self.env,
                                 cwd=str(cwd or exe.parent)))
 
+    # A window just shown or restored paints a moment later: until then it is one colour.
     def shot(self, window, name):
-        if self.args.screenshots:
-            self.display.screenshot(window, self.args.screenshots / name)
+        if not self.args.screenshots:
+            return
+        path, env = self.args.screenshots / name, self.display.env
+        wait_until(lambda: sh(["import", "-window", window, str(path)], env) and
+                   int(sh(["identify", "-format", "%k", str(path)], env).stdout or 0) > 8, 10)
 
 
 def run_box(p):
@@ -332,11 +312,12 @@ def run_road(p, fast=False):
 def run_windows(p):
     d = p.display
     main = d.window(re.escape(MAIN_CAPTION), visible=False)
-    if not p.checks.check("the main window is there", main):
+    if main:
+        d.keys(main)  # activating it restores it, as a click on the task bar does
+    title = main and d.title(main)
+    if not p.checks.check("the restored main window is titled with its caption",
+                          title == MAIN_CAPTION, repr(title)):
         return
-    d.keys(main)  # activating it restores it, as a click on the task bar does
-    p.checks.check("the restored main window is titled with its caption",
-                   d.title(main) == MAIN_CAPTION, repr(d.title(main)))
     p.shot(main, "main-window.png")
     parent = main
     for keys, caption, png in WINDOWS:
@@ -366,10 +347,10 @@ def main():
     parts = {"box": run_box, "first": run_first, "road": run_road,
              "fast": lambda p: run_road(p, fast=True)}
     try:
-        wine = Wine(args.work / "wineprefix", display)
+        wine = new_wine(args.work / "wineprefix", display)
         for name, part in parts.items():
             try:
-                with Part(args, args.work, display, wine, checks) as p:
+                with Part(args, display, wine, checks) as p:
                     part(p)
             except (RuntimeError, OSError, subprocess.SubprocessError) as e:
                 checks.check(f"no error in the {name} part", False, f"{type(e).__name__}: {e}")

@@ -1,22 +1,28 @@
-// The Win32 serial backend on real serial lines. A Windows program cannot make pseudo-terminals,
-// so the Linux-side runner (wine_runner.py) makes them, links them into the wine prefix as COM
-// ports (Com5 with RTS/CTS, Com6 with XON/XOFF flow control, Com8 missing) and plays their far end
-// on request: a request is a line "@@peer ..." on our standard output, its answer comes back on
-// standard input. wine's ClearCommError reports no line error flags and a pseudo-terminal has none
-// to report, so what a read makes of the flags is left to the unit tests, on the values the
-// backend asserts are the API's.
-#include "serial/serial_port.h"
-
+// What only the Win32 code has, under wine: the serial backend on real serial lines, and the
+// settings file beside the platform's own profile functions.
+//
+// A Windows program cannot make pseudo-terminals, so the Linux-side runner (wine_runner.py) makes
+// them, links them into the wine prefix as COM ports (Com5 with RTS/CTS, Com6 with XON/XOFF flow
+// control, Com8 missing) and plays their far end on request: a request is a line "@@peer ..." on
+// our standard output, its answer comes back on standard input. wine's ClearCommError reports no
+// line error flags and a pseudo-terminal has none to report, so what a read makes of the flags is
+// left to the unit tests, on the values the backend asserts are the API's.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <numeric>
 
 #include "core/open_line.h"
 #include "log/message_boxes.h"
 #include "serial/line_wait.h"
+#include "serial/serial_port.h"
+#include "settings/keys.h"
+#include "settings/settings_file.h"
+#include "settings/text_codec.h"
 #include "support/fake_port.h"
 
 namespace conv::test {
@@ -36,9 +42,8 @@ Bytes Receive(const std::string& port, size_t count) {
 }
 
 struct Boxes : MessageBoxes {
-    void Show(const std::string& text, const std::string&) override { shown.push_back(text); }
+    void Show(const std::string&, const std::string&) override {}
     bool AskOkCancel(const std::string&, const std::string&) override { return true; }
-    std::vector<std::string> shown;
 };
 
 class Win32SerialPortTest : public ::testing::Test {
@@ -62,21 +67,17 @@ class Win32SerialPortTest : public ::testing::Test {
     Boxes boxes_;
 };
 
-TEST_F(Win32SerialPortTest, ProgramsEachSideAndKeepsTheDriversFlowControl) {
+TEST_F(Win32SerialPortTest, ProgramsEachSideAndCarriesBytesWholeOnceInOrder) {
+    // What waited before the open is not taken for an answer.
+    Send("Com5", "DEADBEEF");
     auto velt = MakeSystemSerialPort();
     ASSERT_TRUE(OpenModbusPort(*port_, "Com5", boxes_));
     ASSERT_TRUE(OpenVeltPort(*velt, "Com6", boxes_));
+    EXPECT_EQ(Read(), Bytes{});
     // Pseudo-terminals clear the parity-enable bit whatever is asked, so only the odd/even
-    // choice can be seen here.
+    // choice can be seen here; the flow control is the driver's, kept.
     EXPECT_EQ(Peer("settings Com5"), "baud=19200 cs8=1 cstopb=1 parodd=1 veof=0 crtscts=1 ixon=0");
     EXPECT_EQ(Peer("settings Com6"), "baud=9600 cs8=1 cstopb=1 parodd=0 veof=0 crtscts=0 ixon=1");
-}
-
-TEST_F(Win32SerialPortTest, BytesGoOutWholeAndComeInOnceInOrder) {
-    // What waited before the open is not taken for an answer.
-    Send("Com5", "DEADBEEF");
-    ASSERT_TRUE(OpenModbusPort(*port_, "Com5", boxes_));
-    EXPECT_EQ(Read(), Bytes{});
 
     // A block as long as the biggest host reply goes out in one call.
     Bytes block(300);
@@ -95,7 +96,6 @@ TEST_F(Win32SerialPortTest, BytesGoOutWholeAndComeInOnceInOrder) {
 
 TEST_F(Win32SerialPortTest, MissingOrClosedPortSendsAndReadsNothing) {
     EXPECT_FALSE(OpenModbusPort(*port_, "Com8", boxes_));
-    EXPECT_EQ(boxes_.shown.size(), 1u);
     EXPECT_EQ(ProbePort("Com8"), 1);
     EXPECT_EQ(ProbePort("Com6"), 0);  // and the probe leaves a free port free
     EXPECT_EQ(ProbePort("Com6"), 0);
@@ -139,6 +139,63 @@ TEST_F(Win32SerialPortTest, AFastLineGivesUpACancelledArrivalWait) {
               (LineWait{false, kLookWithoutArrivalUs}));
     Send("Com6", "C5D4");
     EXPECT_EQ(Read(), Hex("C5 D4"));
+}
+
+// The platform's profile functions and the program read each other's files. That the file lives
+// beside the executable whatever the working folder is seen on the window program's road.
+// A settings file of its own in the temporary folder; the prefix is made afresh for each run.
+std::string TempFile(const std::string& name) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + "conv-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+}
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What the platform's profile functions read, given names in UTF-8.
+std::string ProfileRead(const std::string& path, const char* section, const char* key) {
+    char buf[256] = {};
+    GetPrivateProfileStringA(Utf8ToCp1251(section).c_str(), Utf8ToCp1251(key).c_str(), "<absent>",
+                             buf, sizeof buf, path.c_str());
+    return Cp1251ToUtf8(buf);
+}
+
+TEST(WindowsSettingsFileTest, ProfileFunctionsAndTheProgramReadEachOthersFiles) {
+    const std::string path = TempFile("profile.ini");
+    SettingsFile f(path);
+    ASSERT_TRUE(f.WriteString(ini::kTanks, "1", "0"));
+    ASSERT_TRUE(f.WriteString(ini::kPassword, ini::kOperatorPassword, "пароль"));
+    EXPECT_EQ(FileBytes(path),
+              Utf8ToCp1251("[Резервуар]\r\n1=0\r\n[Пароль]\r\nоператора=пароль\r\n"));
+    EXPECT_EQ(ProfileRead(path, ini::kPassword, ini::kOperatorPassword), "пароль");
+
+    ASSERT_TRUE(WritePrivateProfileStringA(Utf8ToCp1251(ini::kPassword).c_str(),
+                                           Utf8ToCp1251(ini::kAccessCode).c_str(),
+                                           Utf8ToCp1251("доступ").c_str(), path.c_str()));
+    EXPECT_EQ(SettingsFile(path).ReadString(ini::kPassword, ini::kAccessCode, "731904"), "доступ");
+}
+
+// A file another program holds open is one that is there but cannot be read; a read-only one is
+// read but never rewritten. The operator is told which.
+TEST(WindowsSettingsFileTest, HeldOrReadOnlyFileIsLeftAsItIs) {
+    const std::string path = TempFile("held.ini");
+    SettingsFile f(path);
+    ASSERT_TRUE(f.WriteString(ini::kFlag, ini::kLog, "1"));
+    const std::string before = FileBytes(path);
+    const HANDLE held =
+        CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(f.State(), FileState::kUnreadable);
+    EXPECT_EQ(f.LastError(), path + ": доступ запрещён");
+    CloseHandle(held);
+
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(f.ReadString(ini::kFlag, ini::kLog, "?"), "1");
+    EXPECT_FALSE(f.WriteString(ini::kFlag, ini::kLog, "0"));
+    EXPECT_EQ(f.LastError(), path + ": файл или диск только для чтения");
+    EXPECT_EQ(FileBytes(path), before);
 }
 
 }  // namespace
