@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 # The Windows installer and the portable zip under wine, as a site meets them: a silent install
 # (/S) for one user without administrator rights, the installed program started from its
-# Start-menu entry between gauge-sim on Com5 and host-sim on Com12, an upgrade over the
-# operator's changed Nastroika.ini that keeps it, a silent uninstall that leaves it, and the
-# portable program started beside its sample settings. Runs on an X server of its own with a
-# fresh wine prefix (see road_gui.py). Each check is counted; ends with
-# "installer: N checks ran: P passed, F failed, 0 skipped".
+# Start-menu entry, an upgrade over the operator's changed Nastroika.ini that keeps it, a silent
+# uninstall that leaves it, and the portable zip's folder. What the program then does on its
+# lines is the road's (road_gui.py): the installed file is the packaged one, byte for byte. Runs
+# on an X server of its own with a fresh wine prefix. Each check is counted; ends with
+# "installer: N checks ran: P passed, F failed, 0 skipped". The simulators' paths are accepted
+# for the caller and not used.
 import argparse
 import re
 import shutil
@@ -15,12 +16,9 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from road_gui import (MAIN_CAPTION, ROAD_SCENARIO, ROAD_TANKS, Checks, Display, new_wine,  # noqa: E402
-                      Part, ini_bytes, settings, sh, wait_until)
+from road_gui import MAIN_CAPTION, Checks, Display, Part, new_wine, sh, wait_until  # noqa: E402
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Modbusvelt"
-# What an operator sets up after installing: tank 1 on gauge channel 3, both lines in use.
-OPERATOR_SETTINGS = ini_bytes("; настроено на месте\n") + settings("Com5", "Com12", ROAD_TANKS)
 
 
 def run(p, setup, packaged, sample):
@@ -32,7 +30,8 @@ def run(p, setup, packaged, sample):
     menu = home / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Конвертор Modbus - Velt"
     exe, ini, uninstaller = (folder / n for n in ("modbusvelt.exe", "Nastroika.ini", "uninstall.exe"))
     names = packaged.namelist()
-    program = packaged.read(next(n for n in names if n.endswith("/modbusvelt.exe")))
+    top = names[0].split("/")[0]
+    program = packaged.read(f"{top}/modbusvelt.exe")
 
     def wine(*argv):
         return sh(["wine", *argv], env, timeout=300).returncode
@@ -52,18 +51,12 @@ def run(p, setup, packaged, sample):
                  registered())
 
     # The installed program, started from its Start-menu entry as an operator does.
-    ini.write_bytes(OPERATOR_SETTINGS)
-    gauge, host = p.sims("installed", ROAD_SCENARIO)
-    p.com("com5", gauge)
-    p.com("com12", host.pty)
+    ini.write_bytes("; настроено на месте\r\n".encode("cp1251") + sample)
     started = subprocess.Popen(["wine", "start", "/unix", str(menu / "Конвертор.lnk")], env=env,
                                stdout=p.log("installed-program"), stderr=subprocess.STDOUT)
-    checks.check("the Start-menu entry starts the installed program",
-                 p.display.window(re.escape(MAIN_CAPTION), visible=False))
-    # Tank 1 is answered with data only once the installed program has read the operator's file
-    # and polled its gauge channel.
-    answer = host.answered("c3 d4", status="0", timeout=300)
-    checks.check("the installed program serves its gauge to the host", answer, str(answer))
+    checks.check("the Start-menu entry starts the installed program, without a port box on the "
+                 "sample settings", p.display.window(re.escape(MAIN_CAPTION), visible=False) and
+                 p.display.window(" OUT ", timeout=5) is None)
     p.stop_wine()
     started.wait(60)
     kept = ini.read_bytes()
@@ -82,22 +75,12 @@ def run(p, setup, packaged, sample):
                  ini.is_file() and ini.read_bytes() == kept)
 
     # The portable zip: one folder with the program and its commented sample settings.
-    portable = p.work / "portable"
-    shutil.rmtree(portable, ignore_errors=True)
-    packaged.extractall(portable)
-    top = portable / names[0].split("/")[0]
     checks.check("the zip holds one folder with modbusvelt.exe and a commented sample "
                  "Nastroika.ini in Windows-1251 with CRLF",
                  sorted(n for n in names if not n.endswith("/")) ==
-                 [f"{top.name}/Nastroika.ini", f"{top.name}/modbusvelt.exe"] and
-                 (top / "Nastroika.ini").read_bytes() == sample and sample.startswith(b";") and
+                 [f"{top}/Nastroika.ini", f"{top}/modbusvelt.exe"] and
+                 packaged.read(f"{top}/Nastroika.ini") == sample and sample.startswith(b";") and
                  b"\n" not in sample.replace(b"\r\n", b""), str(names))
-    p.start(top / "modbusvelt.exe", "portable-program")
-    checks.check("the portable program starts on its sample settings without a port box, and "
-                 "leaves the file as it was",
-                 p.display.window(re.escape(MAIN_CAPTION), visible=False) and
-                 p.display.window(" OUT ", timeout=5) is None and
-                 (top / "Nastroika.ini").read_bytes() == sample)
 
 
 def main():

@@ -50,9 +50,6 @@ REQUESTS = ["07", "10", "11", "dd", "c5 d4",
 # Both sides in fast mode: a reply is decided once it is whole, the next request follows 20 ms of
 # quiet line, and the host is answered when its byte arrives instead of at the next 55 ms tick.
 FAST_SETTINGS = {"MODBUS": "Быстрый опрос=1\nОжидание=800\nПауза=20\n", "VELT": "Быстрый ответ=1\n"}
-# The installed program's road: tank 1 on channel 3 of road_scenario.json.
-ROAD_SCENARIO = HERE / "road_scenario.json"
-ROAD_TANKS = "[Резервуар]\n1=3\n[SLAVE]\nАдрес=80\n[Флаг]\nПротокол=1\n"
 # The windows an operator opens: by the menu keys, the caption, the screenshot; the default access
 # code leads on to the password change, and Esc in the closing warning is its Cancel.
 WINDOWS = [

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <numeric>
 
 #include "core/open_line.h"
 #include "log/message_boxes.h"
@@ -79,12 +78,6 @@ TEST_F(Win32SerialPortTest, ProgramsEachSideAndCarriesBytesWholeOnceInOrder) {
     EXPECT_EQ(Peer("settings Com5"), "baud=19200 cs8=1 cstopb=1 parodd=1 veof=0 crtscts=1 ixon=0");
     EXPECT_EQ(Peer("settings Com6"), "baud=9600 cs8=1 cstopb=1 parodd=0 veof=0 crtscts=0 ixon=1");
 
-    // A block as long as the biggest host reply goes out in one call.
-    Bytes block(300);
-    std::iota(block.begin(), block.end(), uint8_t{0});
-    EXPECT_EQ(port_->Write(block.data(), 300), 300);
-    EXPECT_EQ(Receive("Com5", 300), block);
-
     // Bytes that arrive between two ticks pile up and come out together, once; a read never
     // takes more than its room, and the rest waits for the next, in order.
     Send("Com5", "0405");
@@ -141,50 +134,27 @@ TEST_F(Win32SerialPortTest, AFastLineGivesUpACancelledArrivalWait) {
     EXPECT_EQ(Read(), Hex("C5 D4"));
 }
 
-// The platform's profile functions and the program read each other's files. That the file lives
-// beside the executable whatever the working folder is seen on the window program's road.
-// A settings file of its own in the temporary folder; the prefix is made afresh for each run.
-std::string TempFile(const std::string& name) {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    return std::string(temp) + "conv-" + std::to_string(GetCurrentProcessId()) + "-" + name;
-}
-
+// The settings file's own Win32 paths: its reading, its replacement, and why it failed. That it
+// lives beside the executable whatever the working folder is seen on the window program's road.
 std::string FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// What the platform's profile functions read, given names in UTF-8.
-std::string ProfileRead(const std::string& path, const char* section, const char* key) {
-    char buf[256] = {};
-    GetPrivateProfileStringA(Utf8ToCp1251(section).c_str(), Utf8ToCp1251(key).c_str(), "<absent>",
-                             buf, sizeof buf, path.c_str());
-    return Cp1251ToUtf8(buf);
-}
-
-TEST(WindowsSettingsFileTest, ProfileFunctionsAndTheProgramReadEachOthersFiles) {
-    const std::string path = TempFile("profile.ini");
+// A change replaces the whole file at once. A file another program holds open is one that is
+// there but cannot be read; a read-only one is read but never rewritten. The operator is told
+// which.
+TEST(WindowsSettingsFileTest, ReplacedWholeOrLeftAsItIsWhenHeldOrReadOnly) {
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string path = std::string(temp) + kSettingsFileName;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // what an earlier run left
+    DeleteFileA(path.c_str());
     SettingsFile f(path);
-    ASSERT_TRUE(f.WriteString(ini::kTanks, "1", "0"));
-    ASSERT_TRUE(f.WriteString(ini::kPassword, ini::kOperatorPassword, "пароль"));
-    EXPECT_EQ(FileBytes(path),
-              Utf8ToCp1251("[Резервуар]\r\n1=0\r\n[Пароль]\r\nоператора=пароль\r\n"));
-    EXPECT_EQ(ProfileRead(path, ini::kPassword, ini::kOperatorPassword), "пароль");
-
-    ASSERT_TRUE(WritePrivateProfileStringA(Utf8ToCp1251(ini::kPassword).c_str(),
-                                           Utf8ToCp1251(ini::kAccessCode).c_str(),
-                                           Utf8ToCp1251("доступ").c_str(), path.c_str()));
-    EXPECT_EQ(SettingsFile(path).ReadString(ini::kPassword, ini::kAccessCode, "731904"), "доступ");
-}
-
-// A file another program holds open is one that is there but cannot be read; a read-only one is
-// read but never rewritten. The operator is told which.
-TEST(WindowsSettingsFileTest, HeldOrReadOnlyFileIsLeftAsItIs) {
-    const std::string path = TempFile("held.ini");
-    SettingsFile f(path);
+    ASSERT_TRUE(f.WriteString(ini::kFlag, ini::kLog, "0"));
     ASSERT_TRUE(f.WriteString(ini::kFlag, ini::kLog, "1"));
     const std::string before = FileBytes(path);
+    EXPECT_EQ(before, Utf8ToCp1251("[Флаг]\r\nПротокол=1\r\n"));
     const HANDLE held =
         CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(f.State(), FileState::kUnreadable);
