@@ -4,9 +4,9 @@
 # Each name in LINES becomes a symbolic link in the wine prefix's dosdevices folder to the slave
 # side of a pseudo-terminal whose master side this runner holds, so that CreateFileA("COM5") in a
 # test opens a real serial line, set up with the flow control its driver would have; every other
-# COM name is removed from the prefix, so that opening Com8 fails as a missing port does. A test asks for the far end's part
-# with a line "@@peer VERB PORT [ARGUMENT]" on its standard output and reads the one-line answer
-# from its standard input:
+# COM name is removed from the prefix, so that opening Com8 fails as a missing port does. A test
+# asks for the far end's part with a line "@@peer VERB PORT [ARGUMENT]" on its standard output
+# and reads the one-line answer from its standard input:
 #     reset PORT            drop every byte queued either way, restore the first settings -> ok
 #     send PORT HEX         write the bytes, wait until the port's queue holds them       -> ok
 #     expect PORT COUNT     read up to COUNT bytes, waiting up to 10 s                    -> got HEX
@@ -61,11 +61,10 @@ def new_prefix(env, key, value, data):
     return prefix / "dosdevices"
 
 
-def link(dosdevices, name, target=None):
+def link(dosdevices, name, target):
     path = dosdevices / name
     path.unlink(missing_ok=True)
-    if target:
-        path.symlink_to(target)
+    path.symlink_to(target)
     return path
 
 
