@@ -16,13 +16,13 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from road_gui import MAIN_CAPTION, Checks, Display, Part, new_wine, sh, wait_until  # noqa: E402
+from road_gui import MAIN_CAPTION, Display, Part, check, new_wine, sh, summary, wait_until  # noqa: E402
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Modbusvelt"
 
 
 def run(p, setup, packaged, sample):
-    env, checks = p.env, p.checks
+    env = p.env
     # The prefix's user folder is named after the Linux user.
     home = next(u for u in (p.dosdevices.parent / "drive_c/users").iterdir()
                 if (u / "AppData").is_dir() and u.name != "Public")
@@ -33,19 +33,18 @@ def run(p, setup, packaged, sample):
     top = names[0].split("/")[0]
     program = packaged.read(f"{top}/modbusvelt.exe")
 
-    def wine(*argv):
-        return sh(["wine", *argv], env, timeout=300).returncode
+    def silent(installer):
+        return sh(["wine", str(installer), "/S"], env, timeout=300).returncode == 0
 
     def registered():
         return sh(["wine", "reg", "query", UNINSTALL_KEY], env).stdout
 
-    checks.check("the installer asks for no administrator rights (asInvoker)",
+    check("the installer asks for no administrator rights (asInvoker)",
                  b'level="asInvoker"' in setup.read_bytes())
-    checks.check("the silent install ends well", wine(str(setup), "/S") == 0)
-    checks.check("the program and the sample settings are installed into the user's own "
-                 "LOCALAPPDATA\\Programs", exe.is_file() and exe.read_bytes() == program and
-                 ini.is_file() and ini.read_bytes() == sample, str(folder))
-    checks.check("a Start-menu entry, the uninstaller and the user's own uninstall entry",
+    check("the silent install puts the program and the sample settings into the user's "
+                 "own LOCALAPPDATA\\Programs", silent(setup) and exe.is_file() and
+                 exe.read_bytes() == program and ini.read_bytes() == sample, str(folder))
+    check("a Start-menu entry, the uninstaller and the user's own uninstall entry",
                  (menu / "Конвертор.lnk").is_file() and uninstaller.is_file() and
                  "\\AppData\\Local\\Programs\\Modbusvelt\\uninstall.exe" in registered(),
                  registered())
@@ -54,28 +53,28 @@ def run(p, setup, packaged, sample):
     ini.write_bytes("; настроено на месте\r\n".encode("cp1251") + sample)
     started = subprocess.Popen(["wine", "start", "/unix", str(menu / "Конвертор.lnk")], env=env,
                                stdout=p.log("installed-program"), stderr=subprocess.STDOUT)
-    checks.check("the Start-menu entry starts the installed program, without a port box on the "
+    check("the Start-menu entry starts the installed program, without a port box on the "
                  "sample settings", p.display.window(re.escape(MAIN_CAPTION), visible=False) and
                  p.display.window(" OUT ", timeout=5) is None)
-    p.stop_wine()
+    sh(["wineserver", "-k"], env)
     started.wait(60)
     kept = ini.read_bytes()
 
     # An upgrade over the operator's settings and an older program; then the uninstall, which
     # runs on from a copy of itself in the temporary folder.
     exe.write_bytes(b"an older program")
-    checks.check("the silent upgrade replaces the program and keeps the operator's Nastroika.ini",
-                 wine(str(setup), "/S") == 0 and exe.read_bytes() == program and
+    check("the silent upgrade replaces the program and keeps the operator's Nastroika.ini",
+                 silent(setup) and exe.read_bytes() == program and
                  ini.read_bytes() == kept)
-    checks.check("the silent uninstall removes the program, the uninstaller, the Start-menu "
-                 "entry and the uninstall entry", wine(str(uninstaller), "/S") == 0 and
+    check("the silent uninstall removes the program, the uninstaller, the Start-menu "
+                 "entry and the uninstall entry, and leaves the operator's Nastroika.ini",
+                 silent(uninstaller) and
                  wait_until(lambda: not (exe.exists() or uninstaller.exists() or menu.exists()
-                                         or "Uninstall" in registered()), 60))
-    checks.check("the uninstall leaves the operator's Nastroika.ini",
+                                         or "Uninstall" in registered()), 60) and
                  ini.is_file() and ini.read_bytes() == kept)
 
     # The portable zip: one folder with the program and its commented sample settings.
-    checks.check("the zip holds one folder with modbusvelt.exe and a commented sample "
+    check("the zip holds one folder with modbusvelt.exe and a commented sample "
                  "Nastroika.ini in Windows-1251 with CRLF",
                  sorted(n for n in names if not n.endswith("/")) ==
                  [f"{top}/Nastroika.ini", f"{top}/modbusvelt.exe"] and
@@ -90,15 +89,15 @@ def main():
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     args.work.mkdir(parents=True)
-    checks, display = Checks(), Display(args.work)
+    display = Display(args.work)
     try:
-        with Part(args, display, new_wine(args.work / "wineprefix", display), checks) as p:
+        with Part(args, display, new_wine(args.work / "wineprefix", display)) as p:
             run(p, args.setup, zipfile.ZipFile(args.zip), args.sample.read_bytes())
     except (RuntimeError, OSError, subprocess.SubprocessError, StopIteration) as e:
-        checks.check("no error in the run", False, f"{type(e).__name__}: {e}")
+        check("no error in the run", False, f"{type(e).__name__}: {e}")
     finally:
         display.close()
-    return checks.summary("installer", "checks")
+    return summary("installer", "checks")
 
 
 if __name__ == "__main__":

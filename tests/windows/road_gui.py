@@ -83,39 +83,38 @@ def wait_until(condition, timeout=30):
     return value
 
 
-class Checks:
-    passed, failed = 0, 0
+# Every check is one test; what it saw is printed when it fails.
+RESULTS = []
 
-    def check(self, name, ok, detail=""):
-        print(f"{'PASS' if ok else 'FAIL'}  {name}" + (f": {detail}" if detail else ""), flush=True)
-        self.passed, self.failed = self.passed + bool(ok), self.failed + (not ok)
-        return ok
 
-    def summary(self, what, unit="tests"):
-        ran = self.passed + self.failed
-        print(f"{what}: {ran} {unit} ran: {self.passed} passed, {self.failed} failed, 0 skipped",
-              flush=True)
-        return 1 if self.failed or ran == 0 else 0
+def check(name, ok, detail=""):
+    print(f"PASS  {name}" if ok else f"FAIL  {name}: {detail}", flush=True)
+    RESULTS.append(bool(ok))
+    return ok
+
+
+def summary(what, unit="tests"):
+    passed, failed = RESULTS.count(True), RESULTS.count(False)
+    print(f"{what}: {passed + failed} {unit} ran: {passed} passed, {failed} failed, 0 skipped")
+    return 0 if RESULTS and all(RESULTS) else 1
 
 
 # An X server with a window manager: the program starts minimised, and a window manager is what
 # gives a minimised window back, as the task bar does on Windows.
 class Display:
     def __init__(self, work):
-        self.log, self.wm = open(work / "xvfb.log", "w"), None
+        self.log = open(work / "xvfb.log", "w")
         self.xvfb = Child(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
                            "tcp"], log=self.log)
         if not (number := self.xvfb.wait_for(r"^\d+$")):
             raise RuntimeError("Xvfb did not start")
         self.env = dict(os.environ, DISPLAY=":" + number)
 
-        # It announces itself on the root window once it manages the screen; one that could not
-        # reach the display yet is started again.
-        def managed():
-            if self.wm is None or self.wm.proc.poll() is not None:
-                self.wm = Child(["openbox", "--sm-disable"], log=self.log, env=self.env)
-            return "window id" in sh(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env).stdout
-        if not wait_until(managed):
+        # Xvfb names its display once it takes connections; the window manager announces itself
+        # on the root window once it manages the screen.
+        self.wm = Child(["openbox", "--sm-disable"], log=self.log, env=self.env)
+        managed = ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]
+        if not wait_until(lambda: "window id" in sh(managed, self.env).stdout):
             raise RuntimeError("the window manager did not start")
 
     def close(self):
@@ -195,14 +194,11 @@ class Host(Child):
 
 # One part of the run: what it starts is stopped, and what it links removed, when it ends.
 class Part(contextlib.ExitStack):
-    def __init__(self, args, display, wine, checks):
+    def __init__(self, args, display, wine):
         super().__init__()
-        self.args, self.work, self.display, self.checks = args, args.work, display, checks
+        self.args, self.work, self.display = args, args.work, display
         self.env, self.dosdevices = wine
-        self.callback(self.stop_wine)
-
-    def stop_wine(self):
-        sh(["wineserver", "-k"], self.env)
+        self.callback(sh, ["wineserver", "-k"], self.env)
 
     def log(self, name):
         return self.enter_context(open(self.work / f"{name}.log", "w"))
@@ -210,15 +206,6 @@ class Part(contextlib.ExitStack):
     def child(self, child):
         self.callback(child.stop)
         return child
-
-    def host(self, name):
-        return self.child(Host(self.args.host_sim, self.log(f"{name}-host")))
-
-    # The gauge-sim's line.
-    def gauge(self, name):
-        gauge = Child([str(self.args.gauge_sim), "--pty", str(self.args.scenario)],
-                      log=self.log(f"{name}-gauge"))
-        return self.child(gauge).announced()
 
     def com(self, name, target):
         self.callback(link(self.dosdevices, name, target).unlink, missing_ok=True)
@@ -241,6 +228,7 @@ class Part(contextlib.ExitStack):
         if not self.args.screenshots:
             return
         path, env = self.args.screenshots / name, self.display.env
+        path.parent.mkdir(parents=True, exist_ok=True)
         wait_until(lambda: sh(["import", "-window", window, str(path)], env) and
                    int(sh(["identify", "-format", "%k", str(path)], env).stdout or 0) > 8, 10)
 
@@ -249,7 +237,7 @@ def run_box(p):
     p.start(p.folder("box", settings("Com8", "Com9")), "box-program")
     box = p.display.window(" OUT ")
     title = box and p.display.title(box)
-    if p.checks.check("a missing COM port shows the error box captioned \" OUT \"",
+    if check("a missing COM port shows the error box captioned \" OUT \"",
                       title == " OUT ", repr(title)):
         p.shot(box, "port-error.png")
 
@@ -260,7 +248,7 @@ def run_first(p):
     main = p.display.window(re.escape(MAIN_CAPTION), visible=False)
     ini = exe.parent / "Nastroika.ini"
     got = ini.read_bytes() if ini.exists() else None
-    p.checks.check("a first start from another folder creates Nastroika.ini beside the exe in "
+    check("a first start from another folder creates Nastroika.ini beside the exe in "
                    "Windows-1251 with CRLF", main and got == ini_bytes("[Резервуар]\n1=0\n"), repr(got))
 
 
@@ -273,7 +261,9 @@ def run_road(p, fast=False):
         sides["linux"] = (None, None, p.args.linux_program)
     hosts = {}
     for name, (modbus, velt, exe) in sides.items():
-        gauge, hosts[name] = p.gauge(f"{mode}-{name}"), p.host(f"{mode}-{name}")
+        gauge = p.child(Child([str(p.args.gauge_sim), "--pty", str(p.args.scenario)],
+                              log=p.log(f"{mode}-{name}-gauge"))).announced()
+        hosts[name] = p.child(Host(p.args.host_sim, p.log(f"{mode}-{name}-host")))
         if modbus:
             p.com(modbus.lower(), gauge)
             p.com(velt.lower(), hosts[name].pty)
@@ -284,14 +274,14 @@ def run_road(p, fast=False):
                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen")))
 
     ready = [h.answered(status="0", timeout=300) for h in hosts.values()]
-    if not p.checks.check(f"the programs passed their first poll cycle ({mode} mode)", all(ready)):
+    if not check(f"the programs passed their first poll cycle ({mode} mode)", all(ready)):
         return
     for requests in REQUESTS:
         got = {name: h.ask(requests) for name, h in hosts.items()}
         want = TICK_ANSWERS.setdefault(requests, got.get("linux"))
         sane = want and len(want) == len(requests.split()) and all(s != "none" for s, _ in want)
         wrong = [name for name in ("windows", "service") if got[name] != want]
-        p.checks.check(f"host answers to {requests!r} are the Linux program's bytes on the ticks "
+        check(f"host answers to {requests!r} are the Linux program's bytes on the ticks "
                        f"({mode} mode)", sane and not wrong, f"{wrong} differ: {got}, Linux {want}")
     if not fast:
         run_windows(p)
@@ -304,22 +294,20 @@ def run_windows(p):
     if main:
         d.keys(main)  # activating it restores it, as a click on the task bar does
     title = main and d.title(main)
-    if not p.checks.check("the restored main window is titled with its caption",
+    if not check("the restored main window is titled with its caption",
                           title == MAIN_CAPTION, repr(title)):
         return
     p.shot(main, "main-window.png")
     parent = main
     for keys, caption, png in WINDOWS:
         window = d.open(parent, keys, caption)
-        if not p.checks.check(f"{caption!r} opens", window):
-            continue
-        p.shot(window, png)
-        if caption == "Код доступа":  # it closes as the password change opens
-            parent = window
-            continue
-        d.keys(window, "Escape")
-        d.gone(window)
-        parent = main
+        if check(f"{caption!r} opens", window):
+            p.shot(window, png)
+        # The access code is typed into its own window, which closes as the password change opens.
+        parent = window if caption == "Код доступа" and window else main
+        if window and parent == main:
+            d.keys(window, "Escape")
+            d.gone(window)
 
 
 def main():
@@ -330,23 +318,21 @@ def main():
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     args.work.mkdir(parents=True)
-    if args.screenshots:
-        args.screenshots.mkdir(parents=True, exist_ok=True)
-    display, checks = Display(args.work), Checks()
+    display = Display(args.work)
     parts = {"box": run_box, "first": run_first, "road": run_road,
              "fast": lambda p: run_road(p, fast=True)}
     try:
         wine = new_wine(args.work / "wineprefix", display)
         for name, part in parts.items():
             try:
-                with Part(args, display, wine, checks) as p:
+                with Part(args, display, wine) as p:
                     part(p)
             except (RuntimeError, OSError, subprocess.SubprocessError) as e:
-                checks.check(f"no error in the {name} part", False, f"{type(e).__name__}: {e}")
+                check(f"no error in the {name} part", False, f"{type(e).__name__}: {e}")
     finally:
         display.close()
-    print(f"logs in {args.work}", flush=True)
-    return checks.summary("road-gui")
+    print(f"logs in {args.work}")
+    return summary("road-gui")
 
 
 if __name__ == "__main__":

@@ -9,7 +9,6 @@
 # and reads the one-line answer from its standard input:
 #     reset PORT            drop every byte queued either way, restore the first settings -> ok
 #     send PORT HEX         write the bytes, wait until the port's queue holds them       -> ok
-#     expect PORT COUNT     read up to COUNT bytes, waiting up to 10 s                    -> got HEX
 #     settings PORT         the line settings as the tty holds them                       -> k=v ...
 # Every other line is passed through. The results of all executables (GoogleTest and QTest) are
 # counted, a crash or a hang as one failure, into the last line, "wine: N tests ran: P passed, F
@@ -104,9 +103,6 @@ class Line:
         while self.queued() < before + len(data) and time.monotonic() < deadline:
             time.sleep(0.001)
         return "ok" if self.queued() >= before + len(data) else "error not all queued"
-
-    def expect(self, count):
-        return "got " + read_bytes(self.master, int(count)).hex(" ")
 
     def settings(self, _):
         iflag, _, cflag, _, _, ospeed, cc = termios.tcgetattr(self.slave)
