@@ -16,47 +16,45 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from road_gui import MAIN_CAPTION, Display, Part, check, new_wine, sh, summary, wait_until  # noqa: E402
+from road_gui import MAIN_CAPTION, Display, Part, check, new_wine, sh, summary, wait_until
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Modbusvelt"
 
 
 def run(p, setup, packaged, sample):
-    env = p.env
     # The prefix's user folder is named after the Linux user.
     home = next(u for u in (p.dosdevices.parent / "drive_c/users").iterdir()
                 if (u / "AppData").is_dir() and u.name != "Public")
     folder = home / "AppData/Local/Programs/Modbusvelt"
     menu = home / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Конвертор Modbus - Velt"
-    exe, ini, uninstaller = (folder / n for n in ("modbusvelt.exe", "Nastroika.ini", "uninstall.exe"))
+    exe, ini = folder / "modbusvelt.exe", folder / "Nastroika.ini"
+    uninstaller = folder / "uninstall.exe"
     names = packaged.namelist()
     top = names[0].split("/")[0]
     program = packaged.read(f"{top}/modbusvelt.exe")
 
     def silent(installer):
-        return sh(["wine", str(installer), "/S"], env, timeout=300).returncode == 0
+        return sh(["wine", str(installer), "/S"], p.env, timeout=300).returncode == 0
 
     def registered():
-        return sh(["wine", "reg", "query", UNINSTALL_KEY], env).stdout
+        return sh(["wine", "reg", "query", UNINSTALL_KEY], p.env).stdout
 
-    check("the installer asks for no administrator rights (asInvoker)",
-                 b'level="asInvoker"' in setup.read_bytes())
-    check("the silent install puts the program and the sample settings into the user's "
-                 "own LOCALAPPDATA\\Programs", silent(setup) and exe.is_file() and
-                 exe.read_bytes() == program and ini.read_bytes() == sample, str(folder))
+    check("the silent install asks for no administrator rights (asInvoker) and puts the program "
+          "and the sample settings into the user's own LOCALAPPDATA\\Programs",
+          b'level="asInvoker"' in setup.read_bytes() and silent(setup) and exe.is_file() and
+          exe.read_bytes() == program and ini.read_bytes() == sample, str(folder))
     check("a Start-menu entry, the uninstaller and the user's own uninstall entry",
-                 (menu / "Конвертор.lnk").is_file() and uninstaller.is_file() and
-                 "\\AppData\\Local\\Programs\\Modbusvelt\\uninstall.exe" in registered(),
-                 registered())
+          (menu / "Конвертор.lnk").is_file() and uninstaller.is_file() and
+          "\\AppData\\Local\\Programs\\Modbusvelt\\uninstall.exe" in registered(), registered())
 
     # The installed program, started from its Start-menu entry as an operator does.
     ini.write_bytes("; настроено на месте\r\n".encode("cp1251") + sample)
-    started = subprocess.Popen(["wine", "start", "/unix", str(menu / "Конвертор.lnk")], env=env,
+    started = subprocess.Popen(["wine", "start", "/unix", str(menu / "Конвертор.lnk")], env=p.env,
                                stdout=p.log("installed-program"), stderr=subprocess.STDOUT)
-    check("the Start-menu entry starts the installed program, without a port box on the "
-                 "sample settings", p.display.window(re.escape(MAIN_CAPTION), visible=False) and
-                 p.display.window(" OUT ", timeout=5) is None)
-    sh(["wineserver", "-k"], env)
+    check("the Start-menu entry starts the installed program, without a port box on the sample "
+          "settings", p.display.window(re.escape(MAIN_CAPTION), visible=False) and
+          p.display.window(" OUT ", timeout=5) is None)
+    sh(["wineserver", "-k"], p.env)
     started.wait(60)
     kept = ini.read_bytes()
 
@@ -64,22 +62,21 @@ def run(p, setup, packaged, sample):
     # runs on from a copy of itself in the temporary folder.
     exe.write_bytes(b"an older program")
     check("the silent upgrade replaces the program and keeps the operator's Nastroika.ini",
-                 silent(setup) and exe.read_bytes() == program and
-                 ini.read_bytes() == kept)
-    check("the silent uninstall removes the program, the uninstaller, the Start-menu "
-                 "entry and the uninstall entry, and leaves the operator's Nastroika.ini",
-                 silent(uninstaller) and
-                 wait_until(lambda: not (exe.exists() or uninstaller.exists() or menu.exists()
-                                         or "Uninstall" in registered()), 60) and
-                 ini.is_file() and ini.read_bytes() == kept)
+          silent(setup) and exe.read_bytes() == program and ini.read_bytes() == kept)
+    check("the silent uninstall removes the program, the uninstaller, the Start-menu entry and "
+          "the uninstall entry, and leaves the operator's Nastroika.ini",
+          silent(uninstaller) and
+          wait_until(lambda: not (exe.exists() or uninstaller.exists() or menu.exists()
+                                  or "Uninstall" in registered()), 60) and
+          ini.is_file() and ini.read_bytes() == kept)
 
     # The portable zip: one folder with the program and its commented sample settings.
-    check("the zip holds one folder with modbusvelt.exe and a commented sample "
-                 "Nastroika.ini in Windows-1251 with CRLF",
-                 sorted(n for n in names if not n.endswith("/")) ==
-                 [f"{top}/Nastroika.ini", f"{top}/modbusvelt.exe"] and
-                 packaged.read(f"{top}/Nastroika.ini") == sample and sample.startswith(b";") and
-                 b"\n" not in sample.replace(b"\r\n", b""), str(names))
+    check("the zip holds one folder with modbusvelt.exe and a commented sample Nastroika.ini in "
+          "Windows-1251 with CRLF",
+          sorted(n for n in names if not n.endswith("/")) ==
+          [f"{top}/Nastroika.ini", f"{top}/modbusvelt.exe"] and
+          packaged.read(f"{top}/Nastroika.ini") == sample and sample.startswith(b";") and
+          b"\n" not in sample.replace(b"\r\n", b""), str(names))
 
 
 def main():

@@ -101,40 +101,35 @@ def summary(what, unit="tests"):
 
 # An X server with a window manager: the program starts minimised, and a window manager is what
 # gives a minimised window back, as the task bar does on Windows.
-class Display:
+class Display(contextlib.ExitStack):
     def __init__(self, work):
-        self.log = open(work / "xvfb.log", "w")
+        super().__init__()
+        self.log = self.enter_context(open(work / "xvfb.log", "w"))
         self.xvfb = Child(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
                            "tcp"], log=self.log)
+        self.callback(self.xvfb.stop)
         if not (number := self.xvfb.wait_for(r"^\d+$")):
             raise RuntimeError("Xvfb did not start")
         self.env = dict(os.environ, DISPLAY=":" + number)
 
         # Xvfb names its display once it takes connections; the window manager announces itself
         # on the root window once it manages the screen.
-        self.wm = Child(["openbox", "--sm-disable"], log=self.log, env=self.env)
+        self.callback(Child(["openbox", "--sm-disable"], log=self.log, env=self.env).stop)
         managed = ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]
         if not wait_until(lambda: "window id" in sh(managed, self.env).stdout):
             raise RuntimeError("the window manager did not start")
 
-    def close(self):
-        for child in (self.wm, self.xvfb):
-            child.stop()
-        self.log.close()
-
     # The first window whose whole title matches `pattern`, once it is there; None after
     # `timeout` seconds. `visible`: only a window on the screen.
     def window(self, pattern, timeout=60, visible=True):
-        argv = ["xdotool", "search", "--sync"] + ["--onlyvisible"] * visible + ["--name", f"^{pattern}$"]
+        argv = ["xdotool", "search", "--sync"] + ["--onlyvisible"] * visible
+        argv += ["--name", f"^{pattern}$"]
         with contextlib.suppress(subprocess.TimeoutExpired):
             return (sh(argv, self.env, timeout=timeout).stdout.split() or [None])[0]
 
     # The title the window system shows (the UTF-8 one the window manager reads).
     def title(self, window):
         return sh(["xdotool", "getwindowname", window], self.env).stdout.rstrip("\n")
-
-    def gone(self, window):
-        return wait_until(lambda: "IsViewable" not in sh(["xwininfo", "-id", window], self.env).stdout)
 
     def keys(self, window, *keys):
         sh(["xdotool", "windowactivate", "--sync", window], self.env)
@@ -161,8 +156,7 @@ class Display:
 def new_wine(prefix, display):
     env = wine_env(prefix, display.env)
     dosdevices = new_prefix(env, r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
-    for font in Path("/usr/share/wine/fonts").glob("*"):
-        shutil.copy2(font, prefix / "drive_c/windows/Fonts")
+    shutil.copytree("/usr/share/wine/fonts", prefix / "drive_c/windows/Fonts", dirs_exist_ok=True)
     return env, dosdevices
 
 
@@ -182,14 +176,6 @@ class Host(Child):
             if line.startswith("REPLY "):
                 replies.append((fields(line).get("status"), fields(line).get("raw")))
         return replies
-
-    # The first reply to `requests` whose status is `status` (None: any), or the last one after
-    # `timeout` seconds. The identification answered with data: the first poll cycle has passed.
-    def answered(self, requests="07", status=None, timeout=60):
-        def reply():
-            r = (self.ask(requests) or [(None, None)])[0]
-            return r if r[0] not in (None, "none") and status in (None, r[0]) else None
-        return wait_until(reply, timeout)
 
 
 # One part of the run: what it starts is stopped, and what it links removed, when it ends.
@@ -213,7 +199,6 @@ class Part(contextlib.ExitStack):
     # `exe` copied into a fresh folder with `ini` beside it (None: no settings file).
     def folder(self, name, ini, exe=None):
         path = self.work / name
-        shutil.rmtree(path, ignore_errors=True)
         path.mkdir(parents=True)
         if ini is not None:
             (path / "Nastroika.ini").write_bytes(ini)
@@ -237,8 +222,8 @@ def run_box(p):
     p.start(p.folder("box", settings("Com8", "Com9")), "box-program")
     box = p.display.window(" OUT ")
     title = box and p.display.title(box)
-    if check("a missing COM port shows the error box captioned \" OUT \"",
-                      title == " OUT ", repr(title)):
+    if check("a missing COM port shows the error box captioned \" OUT \"", title == " OUT ",
+             repr(title)):
         p.shot(box, "port-error.png")
 
 
@@ -246,10 +231,9 @@ def run_first(p):
     exe = p.folder("first", None)
     p.start(exe, "first-program", cwd=p.work)
     main = p.display.window(re.escape(MAIN_CAPTION), visible=False)
-    ini = exe.parent / "Nastroika.ini"
-    got = ini.read_bytes() if ini.exists() else None
+    got = main and (exe.parent / "Nastroika.ini").read_bytes()
     check("a first start from another folder creates Nastroika.ini beside the exe in "
-                   "Windows-1251 with CRLF", main and got == ini_bytes("[Резервуар]\n1=0\n"), repr(got))
+          "Windows-1251 with CRLF", got == ini_bytes("[Резервуар]\n1=0\n"), repr(got))
 
 
 # The Windows programs beside each other on the same scenario and settings, on the ticks with the
@@ -267,13 +251,16 @@ def run_road(p, fast=False):
         if modbus:
             p.com(modbus.lower(), gauge)
             p.com(velt.lower(), hosts[name].pty)
-            p.start(p.folder(f"{mode}/{name}", settings(modbus, velt, extra), exe), f"{mode}-{name}")
+            exe = p.folder(f"{mode}/{name}", settings(modbus, velt, extra), exe)
+            p.start(exe, f"{mode}-{name}")
         else:
             exe = p.folder(f"{mode}/{name}", settings(gauge, hosts[name].pty), exe)
             p.child(Child([str(exe)], log=p.log(f"{mode}-linux"), cwd=str(exe.parent),
                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen")))
 
-    ready = [h.answered(status="0", timeout=300) for h in hosts.values()]
+    # The identification answered with data: the first poll cycle has passed.
+    ready = [wait_until(lambda h=h: [s for s, _ in h.ask("07")] == ["0"], 300)
+             for h in hosts.values()]
     if not check(f"the programs passed their first poll cycle ({mode} mode)", all(ready)):
         return
     for requests in REQUESTS:
@@ -282,7 +269,7 @@ def run_road(p, fast=False):
         sane = want and len(want) == len(requests.split()) and all(s != "none" for s, _ in want)
         wrong = [name for name in ("windows", "service") if got[name] != want]
         check(f"host answers to {requests!r} are the Linux program's bytes on the ticks "
-                       f"({mode} mode)", sane and not wrong, f"{wrong} differ: {got}, Linux {want}")
+              f"({mode} mode)", sane and not wrong, f"{wrong} differ: {got}, Linux {want}")
     if not fast:
         run_windows(p)
 
@@ -294,8 +281,8 @@ def run_windows(p):
     if main:
         d.keys(main)  # activating it restores it, as a click on the task bar does
     title = main and d.title(main)
-    if not check("the restored main window is titled with its caption",
-                          title == MAIN_CAPTION, repr(title)):
+    if not check("the restored main window is titled with its caption", title == MAIN_CAPTION,
+                 repr(title)):
         return
     p.shot(main, "main-window.png")
     parent = main
@@ -307,7 +294,7 @@ def run_windows(p):
         parent = window if caption == "Код доступа" and window else main
         if window and parent == main:
             d.keys(window, "Escape")
-            d.gone(window)
+            wait_until(lambda: "IsViewable" not in sh(["xwininfo", "-id", window], d.env).stdout)
 
 
 def main():
@@ -318,10 +305,9 @@ def main():
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     args.work.mkdir(parents=True)
-    display = Display(args.work)
     parts = {"box": run_box, "first": run_first, "road": run_road,
              "fast": lambda p: run_road(p, fast=True)}
-    try:
+    with Display(args.work) as display:
         wine = new_wine(args.work / "wineprefix", display)
         for name, part in parts.items():
             try:
@@ -329,9 +315,6 @@ def main():
                     part(p)
             except (RuntimeError, OSError, subprocess.SubprocessError) as e:
                 check(f"no error in the {name} part", False, f"{type(e).__name__}: {e}")
-    finally:
-        display.close()
-    print(f"logs in {args.work}")
     return summary("road-gui")
 
 
