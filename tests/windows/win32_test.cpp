@@ -80,19 +80,16 @@ TEST_F(Win32SerialPortTest, ProgramsEachSideAndCarriesBytesWholeOnceInOrder) {
     EXPECT_EQ(Read(), Bytes{});
 }
 
-TEST_F(Win32SerialPortTest, MissingOrClosedPortSendsAndReadsNothing) {
+TEST_F(Win32SerialPortTest, AMissingPortFailsAndAClosedOneSendsNothing) {
     // wine does not hold a tty to the exclusive open asked for, so that a probe or a close that
     // left its handle open cannot be seen here.
     EXPECT_FALSE(OpenModbusPort(*port_, "Com8", boxes_));
     EXPECT_EQ(ProbePort("Com8"), 1);
     EXPECT_EQ(ProbePort("Com6"), 0);
 
-    const uint8_t byte = 0x55;
     ASSERT_TRUE(OpenModbusPort(*port_, "Com5", boxes_));
-    Send("Com5", "55");
     port_->Close();
-    EXPECT_EQ(port_->Write(&byte, 1), 0);
-    EXPECT_EQ(Read(), Bytes{});
+    EXPECT_EQ(port_->Write(Hex("55").data(), 1), 0);
 }
 
 // A fast line is opened for overlapped I/O with a comm-event wait whose event the loops wait on
@@ -106,7 +103,6 @@ TEST_F(Win32SerialPortTest, AFastLineGivesUpACancelledArrivalWait) {
     EXPECT_EQ(tick->ArrivalHandle(), -1);
     port_->SetArrivalNotification(true);
     ASSERT_TRUE(OpenVeltPort(*port_, "Com6", boxes_));
-    ASSERT_NE(port_->ArrivalHandle(), -1);
     const auto arrival = reinterpret_cast<HANDLE>(port_->ArrivalHandle());
     ASSERT_EQ(WaitForSingleObject(arrival, 2000), WAIT_OBJECT_0);
     port_->RearmArrival();

@@ -30,7 +30,6 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "harness"))
 from plumbing import Child, read_bytes  # noqa: E402
 
 LINES = {"com5": (termios.CRTSCTS, 0), "com6": (0, termios.IXON | termios.IXOFF)}
-FONTS = "/usr/share/fonts/truetype/dejavu"
 BAUDS = {termios.B9600: 9600, termios.B19200: 19200}
 
 
@@ -151,7 +150,7 @@ def main():
     # the Linux runs lay out with, the windows keep their sizes.
     env = dict(wine_env(args.prefix.resolve()), WINEQT_QPA_PLATFORM="offscreen",
                WINEQT_FORCE_STDERR_LOGGING="1",
-               WINEQT_QPA_FONTDIR="Z:" + FONTS.replace("/", "\\"))
+               WINEQT_QPA_FONTDIR="Z:\\usr\\share\\fonts\\truetype\\dejavu")
     total = [0, 0, 0]
     try:
         # Qt's event dispatcher needs window handles even offscreen: wine's null display driver
