@@ -14,29 +14,22 @@
 #            all have passed their first poll cycle, host-sim asks each the same requests and
 #            every reply must be the same bytes as the Linux program's (one test per line of
 #            REQUESTS). Then the window program's own windows: the main window restored is titled
-#            with its caption; the port dialog, opened from the menu with the keyboard, lists a
-#            free mapped port and the two the program holds but not one whose device is gone, the
-#            choice reaches the file in Windows-1251 with CRLF and the lines open again; each
-#            window of WINDOWS opens as the operator opens it; Cancel in the closing warning keeps
-#            the host served.
+#            with its caption, and each window of WINDOWS opens as the operator opens it.
 #   fast     both Windows programs again with both sides in fast mode: every reply must be the
 #            same bytes as the Linux program's on the ticks. Under wine a comm-event wait on a
 #            pseudo-terminal ends at once, cancelled, so the ports give the wait up and the fast
 #            lines look at them every 55 ms instead of waking on a byte: what wine shows is the
 #            fast decisions (replies decided when whole, the pause, the same bytes), not the wake
-#            on arrival, so its host latency is the tick's.
-# The time from each program's start to its first MODBUS request and the host reply latency are
-# printed. With --screenshots DIR every window met is saved there as a PNG. Ends with
+#            on arrival.
+# With --screenshots DIR every window met is saved there as a PNG. Ends with
 # "road-gui: N tests ran: P passed, F failed, 0 skipped".
 import argparse
 import contextlib
 import os
 import re
-import select
 import shutil
 import subprocess
 import sys
-import termios
 import time
 from pathlib import Path
 
@@ -57,19 +50,10 @@ REQUESTS = ["07", "10", "11", "dd", "c5 d4",
 # Both sides in fast mode: a reply is decided once it is whole, the next request follows 20 ms of
 # quiet line, and the host is answered when its byte arrives instead of at the next 55 ms tick.
 FAST_SETTINGS = {"MODBUS": "Быстрый опрос=1\nОжидание=800\nПауза=20\n", "VELT": "Быстрый ответ=1\n"}
-# The installed program's road: tank 1 on channel 3 of road_scenario.json,
-# whose main parameters reach the host as ROAD_VALUES.
-ROAD_SCENARIO = HERE / "road_scenario.json"
-ROAD_TANKS = "[Резервуар]\n1=3\n[SLAVE]\nАдрес=80\n[Флаг]\nПротокол=1\n"
-ROAD_VALUES = {"level": "4321.5", "volume": "150123.5", "density": "812.5", "mass": "123456.8"}
-# The windows an operator opens: by the menu keys or the tool button (its index in the row), the
-# caption, the screenshot; the default access code leads on to the password change.
+# The windows an operator opens: by the menu keys, the caption, the screenshot.
 WINDOWS = [(("alt", "Down", "Return"), "Настройка каналов датчиковой аппаратуры", "nastroika.png"),
-           (("alt",) + ("Down",) * 4 + ("Return",), "Код доступа", "dostup.png"),
-           (tuple("731904") + ("Return",), "Пароль на закрытие приложения", "parol.png"),
-           (1, "Информация поступающая с ДА", "viewer-main.png"),
-           (("alt", "Right", "Return"), "Будьте внимательны!", "closing-warning.png")]
-FIGURES = []
+           (("alt", "Down", "Down", "Return"), "Установка по COM-портам", "ustcom.png"),
+           (("alt",) + ("Down",) * 4 + ("Return",), "Код доступа", "dostup.png")]
 # The Linux program's host answers on the ticks, by line of REQUESTS: what every mode must give.
 TICK_ANSWERS = {}
 
@@ -78,8 +62,8 @@ def ini_bytes(text):
     return text.replace("\n", "\r\n").encode("cp1251")
 
 
-def settings(modbus, velt, tanks=TANKS, extra={}):
-    return ini_bytes(f"{tanks}[MODBUS]\nCom-порт={modbus}\nСуществует=1\n{extra.get('MODBUS', '')}"
+def settings(modbus, velt, extra={}):
+    return ini_bytes(f"{TANKS}[MODBUS]\nCom-порт={modbus}\nСуществует=1\n{extra.get('MODBUS', '')}"
                      f"[VELT]\nCom-порт={velt}\nСуществует=1\n{extra.get('VELT', '')}")
 
 
@@ -95,72 +79,58 @@ def wait_until(condition, timeout=30):
     return value
 
 
-class Checks:
-    def __init__(self, on_failure=lambda n: None):
-        self.passed, self.failed, self.on_failure = 0, 0, on_failure
+# Every check is one test; what it saw is printed when it fails.
+RESULTS = []
 
-    def check(self, name, ok, detail=""):
-        print(f"{'PASS' if ok else 'FAIL'}  {name}" + (f": {detail}" if detail else ""), flush=True)
-        self.passed, self.failed = self.passed + bool(ok), self.failed + (not ok)
-        if not ok:
-            self.on_failure(self.failed)
-        return ok
 
-    def summary(self, what, unit="tests"):
-        ran = self.passed + self.failed
-        print(f"{what}: {ran} {unit} ran: {self.passed} passed, {self.failed} failed, 0 skipped",
-              flush=True)
-        return 1 if self.failed or ran == 0 else 0
+def check(name, ok, detail=""):
+    print(f"PASS  {name}" if ok else f"FAIL  {name}: {detail}", flush=True)
+    RESULTS.append(bool(ok))
+    return ok
+
+
+def summary(what, unit="tests"):
+    passed, failed = RESULTS.count(True), RESULTS.count(False)
+    print(f"{what}: {passed + failed} {unit} ran: {passed} passed, {failed} failed, 0 skipped")
+    return 0 if RESULTS and all(RESULTS) else 1
 
 
 # An X server with a window manager: the program starts minimised, and a window manager is what
 # gives a minimised window back, as the task bar does on Windows.
-class Display:
+class Display(contextlib.ExitStack):
     def __init__(self, work):
-        self.log, self.wm = open(work / "xvfb.log", "w"), None
-        read_end, write_end = os.pipe()
-        self.xvfb = self.spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                "1280x1024x24", "-nolisten", "tcp"], pass_fds=[write_end])
-        os.close(write_end)
-        with os.fdopen(read_end) as announced:
-            number = announced.readline().strip() if select.select([announced], [], [], 30)[0] else ""
-        if not number:
+        super().__init__()
+        self.log = self.enter_context(open(work / "xvfb.log", "w"))
+        self.xvfb = Child(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
+                           "tcp"], log=self.log)
+        self.callback(self.xvfb.stop)
+        if not (number := self.xvfb.wait_for(r"^\d+$")):
             raise RuntimeError("Xvfb did not start")
         self.env = dict(os.environ, DISPLAY=":" + number)
 
-        # It announces itself on the root window once it manages the screen; one that could not
-        # reach the display yet is started again.
+        # The window manager announces itself on the root window once it manages the screen; one
+        # that could not reach the display yet is started again.
+        wm, announced = [], ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]
+
         def managed():
-            if self.wm is None or self.wm.poll() is not None:
-                self.wm = self.spawn(["openbox", "--sm-disable"], env=self.env)
-            return "window id" in sh(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], self.env).stdout
+            if not wm or wm[-1].proc.poll() is not None:
+                wm.append(Child(["openbox", "--sm-disable"], log=self.log, env=self.env))
+                self.callback(wm[-1].stop)
+            return "window id" in sh(announced, self.env).stdout
         if not wait_until(managed):
             raise RuntimeError("the window manager did not start")
-
-    def spawn(self, argv, **popen):
-        return subprocess.Popen(argv, stdout=self.log, stderr=self.log, start_new_session=True,
-                                **popen)
-
-    def close(self):
-        for p in (self.wm, self.xvfb):
-            p.terminate()
-            p.wait(10)
-        self.log.close()
 
     # The first window whose whole title matches `pattern`, once it is there; None after
     # `timeout` seconds. `visible`: only a window on the screen.
     def window(self, pattern, timeout=60, visible=True):
-        argv = ["xdotool", "search", "--sync"] + ["--onlyvisible"] * visible + ["--name", f"^{pattern}$"]
+        argv = ["xdotool", "search", "--sync"] + ["--onlyvisible"] * visible
+        argv += ["--name", f"^{pattern}$"]
         with contextlib.suppress(subprocess.TimeoutExpired):
             return (sh(argv, self.env, timeout=timeout).stdout.split() or [None])[0]
 
+    # The title the window system shows (the UTF-8 one the window manager reads).
     def title(self, window):
-        m = re.match(r'_NET_WM_NAME\(UTF8_STRING\) = "(.*)"\s*$',
-                     sh(["xprop", "-id", window, "_NET_WM_NAME"], self.env).stdout, re.S)
-        return m.group(1).replace('\\"', '"') if m else None
-
-    def gone(self, window):
-        return wait_until(lambda: "IsViewable" not in sh(["xwininfo", "-id", window], self.env).stdout)
+        return sh(["xdotool", "getwindowname", window], self.env).stdout.rstrip("\n")
 
     def keys(self, window, *keys):
         sh(["xdotool", "windowactivate", "--sync", window], self.env)
@@ -168,110 +138,56 @@ class Display:
             sh(["xdotool", "key", "--clearmodifiers", k], self.env)
             time.sleep(0.15)  # a key at a time, as a person types: menus open between keys
 
-    # Opens the window captioned `caption` with `keys` typed into `parent`, or with a click on
-    # tool button `keys` of the row under the menu bar. A busy machine may show a menu after the
-    # next key has gone to the window under it: then the menus are closed and the keys typed
-    # again, up to three times.
+    # Opens the window captioned `caption` with `keys` typed into `parent`. A busy machine may
+    # show a menu after the next key has gone to the window under it: then the menus are closed
+    # and the keys typed again, up to three times.
     def open(self, parent, keys, caption):
         for _ in range(3):
-            if isinstance(keys, int):
-                # Below the caption wine draws and the menu bar, the buttons are 29 pixels apart.
-                frame = (self.geometry(parent)[2] - 807) // 2
-                sh(["xdotool", "windowactivate", "--sync", parent], self.env)
-                sh(["xdotool", "mousemove", "--window", parent, str(frame + 14 + 29 * keys), "61",
-                    "click", "1"], self.env)
-            else:
-                self.keys(parent, *keys)
+            self.keys(parent, *keys)
             if found := self.window(re.escape(caption), timeout=15):
                 return found
             self.keys(parent, "Escape", "Escape", "Escape")
         return None
 
-    def geometry(self, window):
-        out = sh(["xdotool", "getwindowgeometry", "--shell", window], self.env).stdout
-        g = dict(line.split("=", 1) for line in out.split())
-        return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
-
-    # The window as it is on the screen, with whatever it has open over itself (a drop-down list).
-    # A window just shown or restored paints a moment later: until then it is one colour.
-    def screenshot(self, window, path):
-        x, y, w, h = self.geometry(window)
-        grab = ["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "+repage", str(path)]
-        wait_until(lambda: sh(grab, self.env) and
-                   int(sh(["identify", "-format", "%k", str(path)], self.env).stdout or 0) > 8, 10)
-        print(f"screenshot: {path.name}", flush=True)
-
 
 # A wine prefix where wine draws each window's frame and caption itself, as Windows does, with
 # wine's own fonts (Debian's fonts-wine, not in a new prefix: without them "MS Sans Serif" falls
 # back to whatever fontconfig offers and the caption buttons' Marlett glyphs show as letters).
-class Wine:
-    def __init__(self, prefix, display):
-        self.env = wine_env(prefix, display.env)
-        self.dosdevices = new_prefix(self.env, r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
-        for font in Path("/usr/share/wine/fonts").glob("*"):
-            shutil.copy2(font, prefix / "drive_c/windows/Fonts")
-
-    def stop(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
+# Returns its environment and its dosdevices folder.
+def new_wine(prefix, display):
+    env = wine_env(prefix, display.env)
+    dosdevices = new_prefix(env, r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
+    shutil.copytree("/usr/share/wine/fonts", prefix / "drive_c/windows/Fonts", dirs_exist_ok=True)
+    return env, dosdevices
 
 
 # host-sim in its console mode: each line written is a set of requests, answered in turn.
-class Host:
-    def __init__(self, host_sim, log, latency=False):
-        self.sim = Child([str(host_sim), "--pty", "--stdin", "--machine", "--timeout", "300"] +
-                         ["--latency"] * latency, log=log, stdin=subprocess.PIPE)
-        self.pty, self.values, self.latency = self.sim.announced(), {}, None
+class Host(Child):
+    def __init__(self, host_sim, log):
+        super().__init__([str(host_sim), "--pty", "--stdin", "--machine", "--timeout", "300"],
+                         log=log, stdin=subprocess.PIPE)
+        self.pty = self.announced()
 
-    # The replies to one line of requests: [(status, raw)]; the values they carried, by name and
-    # scaled, in `values`.
+    # The replies to one line of requests: [(status, raw)].
     def ask(self, requests, timeout=30):
-        self.sim.proc.stdin.write((requests + "\n").encode())
-        self.sim.proc.stdin.flush()
-        replies, deadline, self.values = [], time.monotonic() + timeout, {}
-        while (line := self.sim.line(deadline - time.monotonic())) not in (None, "DONE"):
-            f = fields(line)
+        self.proc.stdin.write((requests + "\n").encode())
+        self.proc.stdin.flush()
+        replies, deadline = [], time.monotonic() + timeout
+        while (line := self.line(deadline - time.monotonic())) not in (None, "DONE"):
             if line.startswith("REPLY "):
-                replies.append((f.get("status"), f.get("raw")))
-            elif line.startswith("VAL ") and "name" in f:
-                self.values[f["name"]] = f.get("scaled")
-            elif line.startswith("LATENCY ") and "p50_ms" in f:
-                self.latency = ", ".join(f"{k[:-3]} {f[k]} ms" for k in ("p50_ms", "p99_ms", "max_ms"))
+                replies.append((fields(line).get("status"), fields(line).get("raw")))
         return replies
-
-    # The first reply to `requests` whose status is `status` (None: any), or the last one after
-    # `timeout` seconds. The identification answered with data: the first poll cycle has passed.
-    def answered(self, requests="07", status=None, timeout=60):
-        def reply():
-            r = (self.ask(requests) or [(None, None)])[0]
-            return r if r[0] not in (None, "none") and status in (None, r[0]) else None
-        return wait_until(reply, timeout)
-
-    def road_values(self):
-        if not self.answered(status="0", timeout=300):
-            return {}
-        self.ask("c3 d4")
-        return {k: v for k, v in self.values.items() if k in ROAD_VALUES}
-
-
-# A gauge-sim; `first_request`: seconds from `started` to its first request.
-class Gauge:
-    def __init__(self, gauge_sim, scenario, log):
-        self.started, self.first_request = None, None
-        self.sim = Child([str(gauge_sim), "--pty", str(scenario)], log=log, on_line=self._line)
-        self.pty = self.sim.announced()
-
-    def _line(self, line):
-        if self.first_request is None and self.started and line.startswith("REQ "):
-            self.first_request = time.monotonic() - self.started
 
 
 # One part of the run: what it starts is stopped, and what it links removed, when it ends.
 class Part(contextlib.ExitStack):
-    def __init__(self, args, work, display, wine, checks):
+    def __init__(self, args, display, wine):
         super().__init__()
-        self.args, self.work, self.display, self.wine, self.checks = args, work, display, wine, checks
-        self.callback(wine.stop)
+        self.args, self.work, self.display = args, args.work, display
+        self.env, self.dosdevices = wine
+        # At the end the server is stopped and gone, so that the next part starts a new one.
+        self.callback(sh, ["wineserver", "-w"], self.env)
+        self.callback(sh, ["wineserver", "-k"], self.env)
 
     def log(self, name):
         return self.enter_context(open(self.work / f"{name}.log", "w"))
@@ -280,48 +196,44 @@ class Part(contextlib.ExitStack):
         self.callback(child.stop)
         return child
 
-    def sims(self, name, scenario, latency=False):
-        gauge = Gauge(self.args.gauge_sim, scenario, self.log(f"{name}-gauge"))
-        self.child(gauge.sim)
-        host = Host(self.args.host_sim, self.log(f"{name}-host"), latency)
-        self.child(host.sim)
-        return gauge, host
-
     def com(self, name, target):
-        self.callback(link(self.wine.dosdevices, name, target).unlink, missing_ok=True)
+        self.callback(link(self.dosdevices, name, target).unlink, missing_ok=True)
 
     # `exe` copied into a fresh folder with `ini` beside it (None: no settings file).
     def folder(self, name, ini, exe=None):
         path = self.work / name
-        shutil.rmtree(path, ignore_errors=True)
         path.mkdir(parents=True)
         if ini is not None:
             (path / "Nastroika.ini").write_bytes(ini)
         return Path(shutil.copy2(exe or self.args.exe, path))
 
     def start(self, exe, name, cwd=None):
-        return self.child(Child(["wine", str(exe)], log=self.log(name), env=self.wine.env,
+        return self.child(Child(["wine", str(exe)], log=self.log(name), env=self.env,
                                 cwd=str(cwd or exe.parent)))
 
+    # A window just shown or restored paints a moment later: until then it is one colour.
     def shot(self, window, name):
-        if self.args.screenshots:
-            self.display.screenshot(window, self.args.screenshots / name)
+        if not self.args.screenshots:
+            return
+        path, env = self.args.screenshots / name, self.display.env
+        path.parent.mkdir(parents=True, exist_ok=True)
+        wait_until(lambda: sh(["import", "-window", window, str(path)], env) and
+                   int(sh(["identify", "-format", "%k", str(path)], env).stdout or 0) > 8, 10)
 
 
 def run_box(p):
-    host = Host(p.args.host_sim, p.log("box-host"))
-    p.child(host.sim)
+    host = p.child(Host(p.args.host_sim, p.log("box-host")))
     p.com("com12", host.pty)
     p.start(p.folder("box", settings("Com8", "Com12")), "box-program")
     box = p.display.window(" OUT ")
-    if p.checks.check("a missing COM port shows the error box captioned \" OUT \"",
-                      box and p.display.title(box) == " OUT ", repr(box and p.display.title(box))):
+    title = box and p.display.title(box)
+    if check("a missing COM port shows the error box captioned \" OUT \"", title == " OUT ",
+             repr(title)):
         p.shot(box, "port-error.png")
         p.display.keys(box, "Return")
-        p.checks.check("the box closes with Enter", p.display.gone(box))
-        answer = host.answered()
-        p.checks.check("after the box the start-up goes on: the host line answers",
-                       answer and answer[1] == "fe", str(answer))
+        answer = wait_until(lambda: [r for s, r in host.ask("07") if s != "none"], 60)
+        check("the box closes with Enter and the start-up goes on: the host line answers",
+              answer == ["fe"], str(answer))
 
 
 def run_first(p):
@@ -329,150 +241,67 @@ def run_first(p):
     p.start(exe, "first-program", cwd=p.work)
     main = p.display.window(re.escape(MAIN_CAPTION), visible=False)
     ini = exe.parent / "Nastroika.ini"
-    got = ini.read_bytes() if ini.exists() else None
-    p.checks.check("a first start from another folder creates Nastroika.ini beside the exe in "
-                   "Windows-1251 with CRLF", main and got == ini_bytes("[Резервуар]\n1=0\n"), repr(got))
-
-
-# A pseudo-terminal keeps no parity flag, so once the program has set its line up, a second open
-# asks for what the line already has, which the C library refuses (EINVAL) and wine passes on as
-# a failed SetCommState: the port would not open again after the port dialog. A real port's
-# driver takes the same settings twice; the run puts back what the simulator left.
-def line_settings(path, attrs=None):
-    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    try:
-        return termios.tcsetattr(fd, termios.TCSANOW, attrs) if attrs else termios.tcgetattr(fd)
-    finally:
-        os.close(fd)
+    got = main and wait_until(lambda: ini.is_file() and ini.read_bytes())
+    check("a first start from another folder creates Nastroika.ini beside the exe in "
+          "Windows-1251 with CRLF", got == ini_bytes("[Резервуар]\n1=0\n"), repr(got))
 
 
 # The Windows programs beside each other on the same scenario and settings, on the ticks with the
 # Linux program beside them; then, on the ticks, the window program's windows.
 def run_road(p, fast=False):
     mode, extra = ("fast", FAST_SETTINGS) if fast else ("tick", {})
-    coms = {"windows": ("Com5", "Com12", p.args.exe), "service": ("Com6", "Com13", p.args.service)}
-    sides = {name: p.sims(f"{mode}-{name}", p.args.scenario, latency=True)
-             for name in ["linux"] * (not fast) + list(coms)}
-    for name, (modbus, velt, _) in coms.items():
-        p.com(modbus.lower(), sides[name][0].pty)
-        p.com(velt.lower(), sides[name][1].pty)
-    held = {g.pty: line_settings(g.pty) for g in (sides["windows"][0], sides["windows"][1])}
-    for name, (gauge, host) in sides.items():
-        modbus, velt, exe = coms.get(name, (gauge.pty, host.pty, p.args.linux_program))
-        exe = p.folder(f"{mode}/{name}", settings(modbus, velt, extra=extra), exe)
-        gauge.started = time.monotonic()
-        if name == "linux":
+    sides = {"windows": ("Com5", "Com12", p.args.exe), "service": ("Com6", "Com13", p.args.service)}
+    if not fast:
+        sides["linux"] = (None, None, p.args.linux_program)
+    hosts = {}
+    for name, (modbus, velt, exe) in sides.items():
+        gauge = p.child(Child([str(p.args.gauge_sim), "--pty", str(p.args.scenario)],
+                              log=p.log(f"{mode}-{name}-gauge"))).announced()
+        hosts[name] = p.child(Host(p.args.host_sim, p.log(f"{mode}-{name}-host")))
+        if modbus:
+            p.com(modbus.lower(), gauge)
+            p.com(velt.lower(), hosts[name].pty)
+            exe = p.folder(f"{mode}/{name}", settings(modbus, velt, extra), exe)
+            p.start(exe, f"{mode}-{name}")
+        else:
+            exe = p.folder(f"{mode}/{name}", settings(gauge, hosts[name].pty), exe)
             p.child(Child([str(exe)], log=p.log(f"{mode}-linux"), cwd=str(exe.parent),
                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen")))
-        else:
-            p.start(exe, f"{mode}-{name}")
 
-    ready = [h.answered(status="0", timeout=300) for _, h in sides.values()]
-    for name, (g, _) in sides.items():
-        FIGURES.append(f"{mode} mode, {name}: first MODBUS request " +
-                       (f"{g.first_request:.2f} s after the start" if g.first_request else "never"))
-    if not p.checks.check(f"the programs passed their first poll cycle ({mode} mode)", all(ready)):
+    # The identification answered with data: the first poll cycle has passed.
+    ready = [wait_until(lambda h=h: [s for s, _ in h.ask("07")] == ["0"], 300)
+             for h in hosts.values()]
+    if not check(f"the programs passed their first poll cycle ({mode} mode)", all(ready)):
         return
     for requests in REQUESTS:
-        got = {name: h.ask(requests) for name, (_, h) in sides.items()}
+        got = {name: h.ask(requests) for name, h in hosts.items()}
         want = TICK_ANSWERS.setdefault(requests, got.get("linux"))
         sane = want and len(want) == len(requests.split()) and all(s != "none" for s, _ in want)
-        wrong = [f"{name} {' '.join(r for _, r in got[name])}" for name in coms
-                 if got[name] != want]
-        p.checks.check(f"host answers to {requests!r} are the Linux program's bytes on the ticks "
-                       f"({mode} mode)", sane and not wrong,
-                       f"Linux {' '.join(r for _, r in want or [])}" + "".join(f", {w}" for w in wrong))
-    for name, (_, h) in sides.items():  # measured only: the figures depend on the machine
-        h.ask(" ".join(["07", "10"] * 20))
-        FIGURES.append(f"{mode} mode, {name}: host reply latency {h.latency}")
+        wrong = [name for name in ("windows", "service") if got[name] != want]
+        check(f"host answers to {requests!r} are the Linux program's bytes on the ticks "
+              f"({mode} mode)", sane and not wrong, f"{wrong} differ: {got}, Linux {want}")
     if not fast:
-        run_windows(p, p.work / "tick/windows/Nastroika.ini", sides["windows"][1], held)
+        run_windows(p)
 
 
-# The window program's own windows, driven as an operator drives them: the keyboard through the
-# menus, the mouse on the tool buttons.
-def run_windows(p, ini, host, held):
+# The window program's own windows, driven as an operator drives them, by the keyboard.
+def run_windows(p):
     d = p.display
     main = d.window(re.escape(MAIN_CAPTION), visible=False)
-    if not p.checks.check("the main window is there", main):
+    if main:
+        d.keys(main)  # activating it restores it, as a click on the task bar does
+    title = main and d.title(main)
+    if not check("the restored main window is titled with its caption", title == MAIN_CAPTION,
+                 repr(title)):
         return
-    d.keys(main)  # activating it restores it, as a click on the task bar does
-    p.checks.check("the restored main window is titled with its caption",
-                   d.title(main) == MAIN_CAPTION, repr(d.title(main)))
     p.shot(main, "main-window.png")
-
-    # A free port beside the two the program holds, and one whose device went away.
-    spare = os.openpty()
-    p.callback(os.close, spare[0])
-    p.callback(os.close, spare[1])
-    p.com("com3", os.ttyname(spare[1]))
-    p.com("com7", "/nonexistent/tty")
-    dialog = d.open(main, ("alt", "Down", "Down", "Return"), "Установка по COM-портам")
-    if not p.checks.check("the port dialog opens from the menu", dialog):
-        return
-    # Names beside these are wine's for the machine's own serial devices (/dev/ttyS0 is Com1).
-    listed = port_list(p, dialog, ini)
-    ours = [name for name in listed if name in ("Com3", "Com5", "Com7", "Com12")]
-    p.checks.check("the port dialog lists the free mapped Com3 and the held Com5 and Com12, not "
-                   "the broken Com7", ours == ["Com3", "Com5", "Com12"], str(listed))
-    # Back to Com5, as the operator leaves it; the file keeps its encoding and line ends.
-    d.keys(dialog, *["Up"] * (len(listed) - 1 - listed.index("Com5") if "Com5" in listed else 0))
-    chosen, data = apply_port_choice(d, dialog, ini), ini.read_bytes()
-    p.checks.check("the port chosen reaches the file in Windows-1251 with CRLF",
-                   chosen == "Com5" and data.count(b"\r\n") == data.count(b"\n") and
-                   "Com-порт=Com5\r\n".encode("cp1251") in data, repr(chosen))
-    for path, attrs in held.items():
-        line_settings(path, attrs)
-    d.keys(dialog, "Escape")
-    p.checks.check("the port dialog closes with Esc", d.gone(dialog))
-    answer = host.answered(status="0")
-    p.checks.check("the ports are opened again and the host served", answer, str(answer))
-
-    parent = main
     for keys, caption, png in WINDOWS:
-        window = d.open(parent, keys, caption)
-        if not p.checks.check(f"{caption!r} opens", window):
-            continue
-        p.shot(window, png)
-        if caption == "Код доступа":  # it closes as the password change opens
-            parent = window
-            continue
-        d.keys(window, "Escape")
-        d.gone(window)
-        parent = main
-    # Esc in the closing warning is its Cancel.
-    answer = host.answered("c5 d4", status="0")
-    p.checks.check("Cancel in the closing warning keeps the program running and the host served",
-                   d.window(re.escape(MAIN_CAPTION), timeout=5) and answer, str(answer))
-
-
-# Applies the dialog's choice with "Применить" (seven Tabs from the MODBUS box, past its fast-mode
-# fields, the VELT side's buttons, box and fast-mode field, then Space), confirms the box that says
-# it is recorded and comes back to the MODBUS box; returns the MODBUS port now in the file.
-def apply_port_choice(d, dialog, ini):
-    d.keys(dialog, *["Tab"] * 7, "space")
-    box = d.window("Конвертор")
-    if box is None:
-        return None
-    d.keys(box, "Return")
-    d.gone(box)
-    d.keys(dialog, *["shift+Tab"] * 7)
-    text = ini.read_bytes().decode("cp1251").replace("\r", "")
-    m = re.search(r"^\[MODBUS\]$[^[]*?^Com-порт=(.*)$", text, re.M)
-    return m and m.group(1)
-
-
-# The names in the MODBUS box's list, read as an operator would find them: with the arrow keys
-# in the box, applying each choice and reading it back from the settings file.
-def port_list(p, dialog, ini):
-    p.display.keys(dialog, "Tab", "alt+Down")  # the MODBUS box, its list opened
-    p.shot(dialog, "ustcom.png")
-    p.display.keys(dialog, "Escape", "Down", *["Up"] * 12)  # to the first name
-    names = []
-    while len(names) < 12 and (name := apply_port_choice(p.display, dialog, ini)) not in names + [None]:
-        names.append(name)
-        p.display.keys(dialog, "Down")
-    return names
+        window = d.open(main, keys, caption)
+        if check(f"{caption!r} opens", window):
+            p.shot(window, png)
+        if window:
+            d.keys(window, "Escape")
+            wait_until(lambda: "IsViewable" not in sh(["xwininfo", "-id", window], d.env).stdout)
 
 
 def main():
@@ -480,35 +309,20 @@ def main():
     for name in ("exe", "service", "linux-program", "gauge-sim", "host-sim", "scenario", "work"):
         ap.add_argument(f"--{name}", required=True, type=lambda s: Path(s).resolve())
     ap.add_argument("--screenshots", type=lambda s: Path(s).resolve(), help="PNG files go here")
-    ap.add_argument("--only", nargs="+", choices=("box", "first", "road", "fast"))
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     args.work.mkdir(parents=True)
-    if args.screenshots:
-        args.screenshots.mkdir(parents=True, exist_ok=True)
-    display = Display(args.work)
-    # What the screen showed at each failure, for whoever reads the logs.
-    checks = Checks(lambda n: sh(["import", "-window", "root", str(args.work / f"failure-{n}.png")],
-                                 display.env))
     parts = {"box": run_box, "first": run_first, "road": run_road,
              "fast": lambda p: run_road(p, fast=True)}
-    try:
-        wine = Wine(args.work / "wineprefix", display)
+    with Display(args.work) as display:
+        wine = new_wine(args.work / "wineprefix", display)
         for name, part in parts.items():
-            if args.only and name not in args.only:
-                continue
             try:
-                with Part(args, args.work, display, wine, checks) as p:
+                with Part(args, display, wine) as p:
                     part(p)
             except (RuntimeError, OSError, subprocess.SubprocessError) as e:
-                checks.check(f"no error in the {name} part", False, f"{type(e).__name__}: {e}")
-    finally:
-        display.close()
-    for figure in FIGURES:
-        print(f"figures: {figure}", flush=True)
-    if checks.failed:
-        print(f"logs in {args.work}", flush=True)
-    return checks.summary("road-gui")
+                check(f"no error in the {name} part", False, f"{type(e).__name__}: {e}")
+    return summary("road-gui")
 
 
 if __name__ == "__main__":
