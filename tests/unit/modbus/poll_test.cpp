@@ -50,10 +50,6 @@ struct ReadRow {
     float (*read)(const TankEntry&, int k);
 };
 
-void PrintTo(const ReadRow& r, std::ostream* os) {
-    *os << r.name;
-}
-
 // clang-format off
 const ReadRow kReadRows[] = {
     {"Type", 0, 2, kTypeRequest, "OUT запрос типа ДА", 3, false, false, kLinkFaulty, kMainRequest,
@@ -195,7 +191,8 @@ const Outcome kOutcomes[] = {
      {"IN ", kTempLine, Dump(kTempRequest)}},
     {"type, an exception: the gauge answers", 2, 3, kBytes, Hex("50 84 02 C2 C1"), {}, 3,
      kLinkGood, 2, 1, {"IN ", "5  50 84 2 c2 c1 "}},
-    {"select, the echo", 1, 3, kBytes, kSelect5, kTypeRequest, 3, kLinkGood, 0, 1,
+    {"select, the echo: one budget for all of a tank's requests", 1, 1, kBytes, kSelect5,
+     kTypeRequest, 1, kLinkGood, 0, 1,
      {"IN ", Dump(kSelect5), kTypeLine, Dump(kTypeRequest)}},
     {"select, another length", 1, 3, kBytes, Hex("50"), kTypeRequest, 3, 7, 7, 7,
      {"IN ", "1  50 ", kTypeLine, Dump(kTypeRequest)}},
@@ -235,37 +232,10 @@ TEST_F(PollTest, WhatAReplyDecidesOnTheSharedPaths) {
     EXPECT_EQ(Left(), (Lines{"300 - адрес опрашиваемого канала", "8  50 6 0 0 0 2c 85 96 "}));
 }
 
-// The tick came halfway through a reply: its head is a reply of the wrong length, and its tail
-// arrives with the answer to the repeat, which is then of the wrong length too. The port keeps
-// what a read did not take, so nothing is lost or read twice.
-TEST_F(PollTest, AReplyCutByTheTickIsRepeatedAndSoIsTheOneThatBringsItsTail) {
+// More than the room for one read: the port hands out what fits, a wrong length, and keeps the
+// rest. A port that claims more than the room it was given is broken.
+TEST_F(PollTest, AFloodIsReadARoomfulAtATime) {
     Configure(1, 5);
-    ResumeAt(1, 2);
-    EXPECT_EQ(Poll(), kTypeRequest);
-    gauge.QueueRead(Hex("50 04 06 00"));  // too short: repeated
-    EXPECT_EQ(Poll(), kTypeRequest);
-    gauge.QueueRead(ReadReply(Bytes(6)));
-    EXPECT_EQ(Poll(), kMainRequest);
-    table.Tank(1).LinkState = kLinkSilent;
-    Left();
-    const Bytes reply = ReadReply(Pattern(42));
-    const Bytes head(reply.begin(), reply.begin() + 40), tail(reply.begin() + 40, reply.end());
-    gauge.Arrive(head);
-    EXPECT_EQ(Poll(), kMainRequest);
-    gauge.Arrive(tail);
-    gauge.Arrive(reply);
-    EXPECT_EQ(Poll(), kMainRequest);
-    EXPECT_EQ(poll.RxCount, static_cast<int>(tail.size() + reply.size()));
-    EXPECT_EQ(table.Tank(1).LinkState, kLinkSilent);
-    gauge.Arrive(reply);
-    EXPECT_EQ(Poll(), kTempRequest);
-    EXPECT_EQ(table.Tank(1).LinkState, kLinkGood);
-    EXPECT_EQ(poll.RetryBudget, 0);  // one budget for all of a tank's requests
-    EXPECT_EQ(gauge.Waiting(), 0u);
-    EXPECT_EQ(Left()[1], Dump(head));
-
-    // More than the room for one read: the port hands out what fits, a wrong length, and keeps
-    // the rest. A port that claims more than the room it was given is broken.
     ResumeAt(1, 4, -1);
     Poll();
     gauge.QueueRead(Bytes(kRxCapacity + 476, 0xEE));
@@ -369,6 +339,15 @@ TEST_F(PollTest, TankSkippedAfterTheZeroByteInTwoCyclesInARowIsMarkedFaulty) {
 }
 
 // ---- the frames and the store's blocks ----
+
+// A fast line decides a reply once it has the length its request expects.
+TEST(Frames, ExpectedReplyLengths) {
+    EXPECT_EQ(ExpectedReplyLength(BuildWriteRequest(kSlave, 0, 5)), 8);
+    EXPECT_EQ(ExpectedReplyLength(BuildReadRequest(kSlave, 0x80, 0x121)), 5 + 2 * 0x121);
+    RequestFrame other = BuildReadRequest(kSlave, 0, 3);
+    other[1] = 0x03;
+    EXPECT_EQ(ExpectedReplyLength(other), 0);
+}
 
 TEST(TankTable, FloatsLowWordFirst) {
     EXPECT_EQ(WireToFloat(Hex("00 00 41 20").data()), 10.0f);
