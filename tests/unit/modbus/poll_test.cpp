@@ -306,36 +306,26 @@ TEST_F(PollTest, FirstTankOfTheFirstCycleHasOneRepeatLaterTanksFour) {
 TEST_F(PollTest, TankSkippedAfterTheZeroByteInTwoCyclesInARowIsMarkedFaulty) {
     Configure(3, 5);
     table.FirstCycleDone = 1;
-    const auto cycleWith = [&](const Bytes& afterZero) {
+    // A cycle whose zero byte for tank 3 is followed by `afterZero` (a line error: none); the
+    // tank's link state and what the left pane was told.
+    const auto cycleWith = [&](const std::optional<Bytes>& afterZero) {
         ResumeAt(2, kGroupTankDone);
         EXPECT_EQ(Poll(), kZeroByte);
         Left();
-        gauge.QueueRead(afterZero);
-        return Poll();
+        afterZero ? gauge.QueueRead(*afterZero) : gauge.QueueLineError();
+        if (Poll() == kSelect5) gauge.QueueRead(kSelect5);
+        Poll();
+        return std::pair(table.Tank(3).LinkState, Left());
     };
-    const auto lineFor = [](int cycles) {
-        return "Резервуар 3 (адрес канала 5): посторонние байты после нулевого байта " +
-               std::to_string(cycles) + "-й цикл подряд, связь неисправна";
+    const auto told = [](int cycles) {
+        return Lines{"Резервуар 3 (адрес канала 5): посторонние байты после нулевого байта " +
+                     std::to_string(cycles) + "-й цикл подряд, связь неисправна"};
     };
-    EXPECT_EQ(cycleWith(kZeroByte), Bytes{});  // the adapter's echo
-    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
-    EXPECT_EQ(Left(), Lines{});
-
-    EXPECT_EQ(cycleWith(kZeroByte), Bytes{});
-    EXPECT_EQ(table.Tank(3).LinkState, kLinkFaulty);
-    EXPECT_EQ(Left(), Lines{lineFor(2)});
-    EXPECT_EQ(cycleWith(Hex("00 00 00")), Bytes{});  // the count goes on
-    EXPECT_EQ(Left(), Lines{lineFor(3)});
-
-    ResumeAt(2, kGroupTankDone);
-    Poll();
-    gauge.QueueLineError();
-    EXPECT_EQ(Poll(), kSelect5);
-    gauge.QueueRead(kSelect5);
-    Poll();
-    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
-    EXPECT_EQ(cycleWith(kZeroByte), Bytes{});
-    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
+    EXPECT_EQ(cycleWith(kZeroByte), std::pair(int32_t{kLinkGood}, Lines{}));  // the adapter's echo
+    EXPECT_EQ(cycleWith(kZeroByte), std::pair(int32_t{kLinkFaulty}, told(2)));
+    EXPECT_EQ(cycleWith(Hex("00 00 00")).second, told(3));  // the count goes on
+    EXPECT_EQ(cycleWith(std::nullopt).first, kLinkGood);
+    EXPECT_EQ(cycleWith(kZeroByte).first, kLinkGood);
 }
 
 // ---- the frames and the store's blocks ----
