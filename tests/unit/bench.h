@@ -37,13 +37,6 @@ inline std::string Dump(const Bytes& b) {
     return FormatDump(b.data(), static_cast<int>(b.size()));
 }
 
-// Register bytes counting up from `first`, so that a copy to the wrong place shows.
-inline Bytes Pattern(int registers, uint8_t first = 1) {
-    Bytes b(static_cast<size_t>(2 * registers));
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(first + i);
-    return b;
-}
-
 // A folder of the test's own for a settings file, removed with all in it at the end.
 struct ScratchDir {
     ScratchDir() {

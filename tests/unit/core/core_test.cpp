@@ -7,13 +7,11 @@
 
 #include "core/converter.h"
 #include "core/open_line.h"
-#include "core/operator_boxes.h"
 #include "core/startup_settings.h"
 #include "core/tank_list.h"
 #include "core/viewer_formats.h"
 #include "log/message_boxes.h"
 #include "settings/text_codec.h"
-#include "support/unreadable_file.h"
 #include "unit/bench.h"
 
 namespace conv::test {
@@ -95,32 +93,11 @@ TEST(StartupSettings, EverySettingFromTheFileAndTheDefaultsOfAFirstStart) {
     none[0] = "slave 0";
     EXPECT_EQ(StartUp((scratch.dir / "no-folder" / "x.ini").string(), boxes), none);
     EXPECT_EQ(boxes, Lines{});
-
-    // A value that is no whole number ends its block silently, as it always has; a bad
-    // "Существует" is told and leaves its line unused.
-    scratch.Put(
-        Utf8ToCp1251("[Резервуар]\r\n1=5\r\n[SLAVE]\r\nАдрес=x\r\n[Флаг]\r\nПротокол=да\r\n"
-                     "[MODBUS]\r\nСуществует=1\r\n[VELT]\r\nСуществует=нет\r\n"));
-    EXPECT_EQ(StartUp(scratch.path, boxes),
-              (Lines{"slave 0", "log 7", "Com1 1", "Com2 0", "first cycle 0"}));
-    EXPECT_EQ(boxes, Lines{"Конвертор: Неверное значение в файле настроек: [VELT] "
-                           "Существует=\"нет\". Порт не используется."});
-
-    // A file that is there but cannot be read is told once and left alone; the ways a file can
-    // be unreadable are the settings file's tests.
-    std::filesystem::remove(scratch.path);
-    const UnreadableWay way = UnreadableWays().front();
-    MakeUnreadable(scratch.path, way.kind);
-    const std::string before = DescribeOnDisk(scratch.path);
-    EXPECT_EQ(StartUp(scratch.path, boxes), defaults);
-    EXPECT_EQ(boxes, Lines{"Конвертор: Не удалось прочитать файл настроек " + scratch.path + ": " +
-                           way.reason +
-                           ". Программа работает с настройками по умолчанию, файл не изменён."});
-    EXPECT_EQ(DescribeOnDisk(scratch.path), before);
-    RemoveUnreadable(scratch.path);
 }
 
-TEST(OperatorBoxes, ALineThatWillNotOpenAndARefusedWrite) {
+// Each line opens with its own speed and parity; a port that will not open is refused. What the
+// operator is told then is the window's to show.
+TEST(OpenLine, EachLineWithItsSettings) {
     Boxes boxes;
     FakePort port;
     EXPECT_TRUE(OpenModbusPort(port, "Com3", boxes));
@@ -128,18 +105,10 @@ TEST(OperatorBoxes, ALineThatWillNotOpenAndARefusedWrite) {
     EXPECT_EQ(port.openedWith, (std::vector<int>{1024, 1024, 19200, 8, kTwoStopBits, kParityOdd}));
     EXPECT_TRUE(OpenVeltPort(port, "Com4", boxes));
     EXPECT_EQ(port.openedWith, (std::vector<int>{1024, 1024, 9600, 8, kTwoStopBits, kParityEven}));
-    EXPECT_EQ(boxes.shown, Lines{});
     port.failOpen = true;
     EXPECT_FALSE(OpenModbusPort(port, "Com3", boxes));
     EXPECT_FALSE(OpenVeltPort(port, "Com4", boxes));
-    const ScratchDir scratch;
-    SettingsFile file((scratch.dir / "no-folder" / kSettingsFileName).string());
-    ASSERT_FALSE(file.WriteString("Флаг", "Протокол", "0"));
-    ReportWriteError(boxes, file);
-    EXPECT_EQ(boxes.shown, (Lines{" OUT : Ошибка программирования СОМ(MODBUS)",
-                                  " OUT : Ошибка программирования СОМ(VELT)",
-                                  "Конвертор: Ошибка записи в файл настроек " + file.Path() +
-                                      ": папка не найдена"}));
+    EXPECT_EQ(boxes.shown.size(), 2u);
 }
 
 // The viewer shows what the host is sent: truncated, never rounded, always with a point; a

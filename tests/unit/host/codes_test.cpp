@@ -6,6 +6,7 @@
 
 #include "host/encodings.h"
 #include "host/replies.h"
+#include "host/reply.h"
 #include "host/status_codes.h"
 
 namespace conv {
@@ -83,6 +84,10 @@ TEST(Encodings, TenthsHalfDegreesAndPackedValues) {
     for (auto [t, byte] : {std::pair{123, 12}, {2559, 255}, {2560, 255}, {3004, 255}, {-30, 0}}) {
         EXPECT_EQ(WholeUnitsByte(t), byte) << t;
     }
+    // A value of a parameter block fills its four bytes, low first, and not the byte after them.
+    std::array<uint8_t, 5> le{};
+    PutLe32(le.data(), -2);
+    EXPECT_EQ(le, (std::array<uint8_t, 5>{0xFE, 0xFF, 0xFF, 0xFF, 0}));
 }
 
 TEST(Encodings, NonFiniteAndHugeFloatsStayDefined) {

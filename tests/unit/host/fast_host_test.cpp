@@ -19,14 +19,7 @@ struct Arrival {
     Bytes bytes;
     bool lineError = false;
 };
-struct Answer {
-    MicroTime at;
-    Bytes bytes;
-    bool operator==(const Answer&) const = default;
-};
-void PrintTo(const Answer& a, std::ostream* os) {
-    *os << a.at << ": " << ToHex(a.bytes);
-}
+using Answer = std::pair<MicroTime, Bytes>;  // what was written, and when
 
 class HostLine {
   public:
@@ -38,7 +31,6 @@ class HostLine {
     }
 
     std::vector<Answer> Fast(std::vector<Arrival> arrivals) {
-        FastHost fast;
         std::vector<Answer> out;
         LineWait w{true, LineWait::kNever};
         for (size_t next = 0; next < arrivals.size() || w.Deadline != LineWait::kNever;) {
@@ -64,6 +56,7 @@ class HostLine {
         return port.TakeWrites();
     }
 
+    FastHost fast;
     TankTable table;
     HostLink link;
     MemoryPane left, right;
@@ -77,9 +70,6 @@ struct Case {
     std::vector<Answer> answers;
     std::vector<std::string> lines = {};  // right pane, when it matters
 };
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class FastHostTiming : public ::testing::TestWithParam<Case> {};
 
@@ -122,10 +112,13 @@ TEST(FastHost, ServesWhatTheTickServesForTheSameBytes) {
     for (size_t i = 0; i < groups.size(); ++i)
         arrivals.push_back({MicroTime(i) * 100'000, groups[i]});
     std::vector<Bytes> answered;
-    for (const Answer& a : fast.Fast(arrivals)) answered.push_back(a.bytes);
+    for (const Answer& a : fast.Fast(arrivals)) answered.push_back(a.second);
     EXPECT_EQ(answered, tick.Tick(groups));
     EXPECT_EQ(fast.right.Lines(), tick.right.Lines());
     EXPECT_EQ(fast.link.SelectedChannel, tick.link.SelectedChannel);
+    // A wake-up long after the last burst, with nothing new, serves no empty burst.
+    FastHostStep(fast.fast, fast.link, fast.table, fast.port, fast.log, 10'000'000);
+    EXPECT_EQ(fast.link.RxCount, 1);
 }
 
 }  // namespace

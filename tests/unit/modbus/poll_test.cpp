@@ -50,10 +50,6 @@ struct ReadRow {
     float (*read)(const TankEntry&, int k);
 };
 
-void PrintTo(const ReadRow& r, std::ostream* os) {
-    *os << r.name;
-}
-
 // clang-format off
 const ReadRow kReadRows[] = {
     {"Type", 0, 2, kTypeRequest, "OUT запрос типа ДА", 3, false, false, kLinkFaulty, kMainRequest,
@@ -195,7 +191,8 @@ const Outcome kOutcomes[] = {
      {"IN ", kTempLine, Dump(kTempRequest)}},
     {"type, an exception: the gauge answers", 2, 3, kBytes, Hex("50 84 02 C2 C1"), {}, 3,
      kLinkGood, 2, 1, {"IN ", "5  50 84 2 c2 c1 "}},
-    {"select, the echo", 1, 3, kBytes, kSelect5, kTypeRequest, 3, kLinkGood, 0, 1,
+    {"select, the echo: one budget for all of a tank's requests", 1, 1, kBytes, kSelect5,
+     kTypeRequest, 1, kLinkGood, 0, 1,
      {"IN ", Dump(kSelect5), kTypeLine, Dump(kTypeRequest)}},
     {"select, another length", 1, 3, kBytes, Hex("50"), kTypeRequest, 3, 7, 7, 7,
      {"IN ", "1  50 ", kTypeLine, Dump(kTypeRequest)}},
@@ -235,37 +232,10 @@ TEST_F(PollTest, WhatAReplyDecidesOnTheSharedPaths) {
     EXPECT_EQ(Left(), (Lines{"300 - адрес опрашиваемого канала", "8  50 6 0 0 0 2c 85 96 "}));
 }
 
-// The tick came halfway through a reply: its head is a reply of the wrong length, and its tail
-// arrives with the answer to the repeat, which is then of the wrong length too. The port keeps
-// what a read did not take, so nothing is lost or read twice.
-TEST_F(PollTest, AReplyCutByTheTickIsRepeatedAndSoIsTheOneThatBringsItsTail) {
+// More than the room for one read: the port hands out what fits, a wrong length, and keeps the
+// rest. A port that claims more than the room it was given is broken.
+TEST_F(PollTest, AFloodIsReadARoomfulAtATime) {
     Configure(1, 5);
-    ResumeAt(1, 2);
-    EXPECT_EQ(Poll(), kTypeRequest);
-    gauge.QueueRead(Hex("50 04 06 00"));  // too short: repeated
-    EXPECT_EQ(Poll(), kTypeRequest);
-    gauge.QueueRead(ReadReply(Bytes(6)));
-    EXPECT_EQ(Poll(), kMainRequest);
-    table.Tank(1).LinkState = kLinkSilent;
-    Left();
-    const Bytes reply = ReadReply(Pattern(42));
-    const Bytes head(reply.begin(), reply.begin() + 40), tail(reply.begin() + 40, reply.end());
-    gauge.Arrive(head);
-    EXPECT_EQ(Poll(), kMainRequest);
-    gauge.Arrive(tail);
-    gauge.Arrive(reply);
-    EXPECT_EQ(Poll(), kMainRequest);
-    EXPECT_EQ(poll.RxCount, static_cast<int>(tail.size() + reply.size()));
-    EXPECT_EQ(table.Tank(1).LinkState, kLinkSilent);
-    gauge.Arrive(reply);
-    EXPECT_EQ(Poll(), kTempRequest);
-    EXPECT_EQ(table.Tank(1).LinkState, kLinkGood);
-    EXPECT_EQ(poll.RetryBudget, 0);  // one budget for all of a tank's requests
-    EXPECT_EQ(gauge.Waiting(), 0u);
-    EXPECT_EQ(Left()[1], Dump(head));
-
-    // More than the room for one read: the port hands out what fits, a wrong length, and keeps
-    // the rest. A port that claims more than the room it was given is broken.
     ResumeAt(1, 4, -1);
     Poll();
     gauge.QueueRead(Bytes(kRxCapacity + 476, 0xEE));
@@ -336,39 +306,38 @@ TEST_F(PollTest, FirstTankOfTheFirstCycleHasOneRepeatLaterTanksFour) {
 TEST_F(PollTest, TankSkippedAfterTheZeroByteInTwoCyclesInARowIsMarkedFaulty) {
     Configure(3, 5);
     table.FirstCycleDone = 1;
-    const auto cycleWith = [&](const Bytes& afterZero) {
+    // A cycle whose zero byte for tank 3 is followed by `afterZero` (a line error: none); the
+    // tank's link state and what the left pane was told.
+    const auto cycleWith = [&](const std::optional<Bytes>& afterZero) {
         ResumeAt(2, kGroupTankDone);
         EXPECT_EQ(Poll(), kZeroByte);
         Left();
-        gauge.QueueRead(afterZero);
-        return Poll();
+        afterZero ? gauge.QueueRead(*afterZero) : gauge.QueueLineError();
+        if (Poll() == kSelect5) gauge.QueueRead(kSelect5);
+        Poll();
+        return std::pair(table.Tank(3).LinkState, Left());
     };
-    const auto lineFor = [](int cycles) {
-        return "Резервуар 3 (адрес канала 5): посторонние байты после нулевого байта " +
-               std::to_string(cycles) + "-й цикл подряд, связь неисправна";
+    const auto told = [](int cycles) {
+        return Lines{"Резервуар 3 (адрес канала 5): посторонние байты после нулевого байта " +
+                     std::to_string(cycles) + "-й цикл подряд, связь неисправна"};
     };
-    EXPECT_EQ(cycleWith(kZeroByte), Bytes{});  // the adapter's echo
-    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
-    EXPECT_EQ(Left(), Lines{});
-
-    EXPECT_EQ(cycleWith(kZeroByte), Bytes{});
-    EXPECT_EQ(table.Tank(3).LinkState, kLinkFaulty);
-    EXPECT_EQ(Left(), Lines{lineFor(2)});
-    EXPECT_EQ(cycleWith(Hex("00 00 00")), Bytes{});  // the count goes on
-    EXPECT_EQ(Left(), Lines{lineFor(3)});
-
-    ResumeAt(2, kGroupTankDone);
-    Poll();
-    gauge.QueueLineError();
-    EXPECT_EQ(Poll(), kSelect5);
-    gauge.QueueRead(kSelect5);
-    Poll();
-    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
-    EXPECT_EQ(cycleWith(kZeroByte), Bytes{});
-    EXPECT_EQ(table.Tank(3).LinkState, kLinkGood);
+    EXPECT_EQ(cycleWith(kZeroByte), std::pair(int32_t{kLinkGood}, Lines{}));  // the adapter's echo
+    EXPECT_EQ(cycleWith(kZeroByte), std::pair(int32_t{kLinkFaulty}, told(2)));
+    EXPECT_EQ(cycleWith(Hex("00 00 00")).second, told(3));  // the count goes on
+    EXPECT_EQ(cycleWith(std::nullopt).first, kLinkGood);
+    EXPECT_EQ(cycleWith(kZeroByte).first, kLinkGood);
 }
 
 // ---- the frames and the store's blocks ----
+
+// A fast line decides a reply once it has the length its request expects.
+TEST(Frames, ExpectedReplyLengths) {
+    EXPECT_EQ(ExpectedReplyLength(BuildWriteRequest(kSlave, 0, 5)), 8);
+    EXPECT_EQ(ExpectedReplyLength(BuildReadRequest(kSlave, 0x80, 0x121)), 5 + 2 * 0x121);
+    RequestFrame other = BuildReadRequest(kSlave, 0, 3);
+    other[1] = 0x03;
+    EXPECT_EQ(ExpectedReplyLength(other), 0);
+}
 
 TEST(TankTable, FloatsLowWordFirst) {
     EXPECT_EQ(WireToFloat(Hex("00 00 41 20").data()), 10.0f);
