@@ -486,8 +486,11 @@ class WindowsTest : public QObject {
              "%2 | Com3 0 | %1/ttyACM0 0"}};
         for (const auto& c : cases) {
             DialogEnv e;
-            e.conv.State = {c.modbus, c.modbusExists, QString(c.velt).arg(r).toStdString(),
-                            c.veltExists};
+            ProgramState& state = e.conv.State;
+            state.ModbusPortName = c.modbus;
+            state.ModbusPortExists = c.modbusExists;
+            state.VeltPortName = QString(c.velt).arg(r).toStdString();
+            state.VeltPortExists = c.veltExists;
             TF_UstCom& dlg = *e.windows->F_UstCom;
             dlg.DeviceRoot = r.toStdString();
             dlg.show();  // built afresh at every showing, from what is free then
@@ -545,6 +548,14 @@ class WindowsTest : public QObject {
                  std::string("/dev/ttyUSB9 5 0 | /dev/ttyUSB9 on | Com2 off"));
         QCOMPARE(m.sLabel1->text(),
                  "Опрос по протоколу МОDBUS (быстрый: ожидание 250 мс, пауза 5 мс)");
+        // A write the file refuses is never reported as done.
+        std::filesystem::remove(e.IniPath());
+        MakeUnreadable(e.IniPath(), Unreadable::kFolder);
+        e.dialogs.Then([&e](QDialog& d) {
+            static_cast<TF_UstCom&>(d).sButton1->click();
+            QCOMPARE(e.boxes.Texts().back(), "Проблемы с записью в INI-файл");
+        });
+        m.N2->trigger();
     }
 };
 
