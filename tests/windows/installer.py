@@ -7,16 +7,14 @@
 # on an X server of its own with a fresh wine prefix. Each check is counted; ends with
 # "installer: N checks ran: P passed, F failed, 0 skipped". The simulators' paths are accepted
 # for the caller and not used.
-import argparse
 import re
-import shutil
 import subprocess
 import sys
 import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from road_gui import MAIN_CAPTION, Display, Part, check, new_wine, sh, summary, wait_until
+from road_gui import MAIN_CAPTION, arguments, check, run_parts, sh, wait_until  # noqa: E402
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Modbusvelt"
 
@@ -80,21 +78,10 @@ def run(p, setup, packaged, sample):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    for name in ("setup", "zip", "sample", "gauge-sim", "host-sim", "work"):
-        ap.add_argument(f"--{name}", required=True, type=lambda s: Path(s).resolve())
-    args = ap.parse_args()
-    shutil.rmtree(args.work, ignore_errors=True)
-    args.work.mkdir(parents=True)
-    display = Display(args.work)
-    try:
-        with Part(args, display, new_wine(args.work / "wineprefix", display)) as p:
-            run(p, args.setup, zipfile.ZipFile(args.zip), args.sample.read_bytes())
-    except (RuntimeError, OSError, subprocess.SubprocessError, StopIteration) as e:
-        check("no error in the run", False, f"{type(e).__name__}: {e}")
-    finally:
-        display.close()
-    return summary("installer", "checks")
+    args = arguments("setup", "zip", "sample", "gauge-sim", "host-sim", "work")
+    packaged = zipfile.ZipFile(args.zip)
+    parts = {"run": lambda p: run(p, args.setup, packaged, args.sample.read_bytes())}
+    return run_parts(args, parts, "installer", "checks")
 
 
 if __name__ == "__main__":

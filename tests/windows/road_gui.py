@@ -43,10 +43,9 @@ MAIN_CAPTION = "Конвертор Modbus Torvik+ -> Velt. Версия 00.08"
 TANKS = "[Резервуар]\n1=10\n2=11\n3=5\n4=9\n5=3\n6=7\n[SLAVE]\nАдрес=80\n[Флаг]\nПротокол=1\n"
 # What a host asks: identification, the system table, every block of each kind of channel, the
 # silent channel, protocol 1.4, a channel with no tank.
-REQUESTS = ["07", "10", "11", "dd", "c5 d4",
-            "c3 d2 dc d4 d7 d8 a0 d6 d3 d5 a1 d6 d3 d5 a2 d6 d3 d5 a3 d5 a4 d5",
-            "c7 d2 d4 d7 d8", "ca d2 dc d7 d4", "cb d2 dc db df de", "c9 d4 d5", "29 39 49",
-            "23 83 b3 53 43 33 63 25 85 27 2a 2b 28", "c8 d4"]
+REQUESTS = ["07", "10", "11", "dd", "c5 d4", "c7 d2 d4 d7 d8", "ca d2 dc d7 d4", "c9 d4 d5",
+            "c3 d2 dc d4 d7 d8 a0 d6 d3 d5 a1 d6 d3 d5 a2 d6 d3 d5 a3 d5 a4 d5", "29 39 49",
+            "cb d2 dc db df de", "23 83 b3 53 43 33 63 25 85 27 2a 2b 28", "c8 d4"]
 # Both sides in fast mode: a reply is decided once it is whole, the next request follows 20 ms of
 # quiet line, and the host is answered when its byte arrives instead of at the next 55 ms tick.
 FAST_SETTINGS = {"MODBUS": "Быстрый опрос=1\nОжидание=800\nПауза=20\n", "VELT": "Быстрый ответ=1\n"}
@@ -101,8 +100,7 @@ class Display(contextlib.ExitStack):
     def __init__(self, work):
         super().__init__()
         self.log = self.enter_context(open(work / "xvfb.log", "w"))
-        self.xvfb = Child(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
-                           "tcp"], log=self.log)
+        self.xvfb = Child(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24"], log=self.log)
         self.callback(self.xvfb.stop)
         if not (number := self.xvfb.wait_for(r"^\d+$")):
             raise RuntimeError("Xvfb did not start")
@@ -120,17 +118,14 @@ class Display(contextlib.ExitStack):
         if not wait_until(managed):
             raise RuntimeError("the window manager did not start")
 
-    # The first window whose whole title matches `pattern`, once it is there; None after
-    # `timeout` seconds. `visible`: only a window on the screen.
+    # The first window whose whole title, as the window system shows it (the UTF-8 one the window
+    # manager reads), matches `pattern`, once it is there; None after `timeout` seconds.
+    # `visible`: only a window on the screen.
     def window(self, pattern, timeout=60, visible=True):
         argv = ["xdotool", "search", "--sync"] + ["--onlyvisible"] * visible
         argv += ["--name", f"^{pattern}$"]
         with contextlib.suppress(subprocess.TimeoutExpired):
             return (sh(argv, self.env, timeout=timeout).stdout.split() or [None])[0]
-
-    # The title the window system shows (the UTF-8 one the window manager reads).
-    def title(self, window):
-        return sh(["xdotool", "getwindowname", window], self.env).stdout.rstrip("\n")
 
     def keys(self, window, *keys):
         sh(["xdotool", "windowactivate", "--sync", window], self.env)
@@ -207,18 +202,19 @@ class Part(contextlib.ExitStack):
             (path / "Nastroika.ini").write_bytes(ini)
         return Path(shutil.copy2(exe or self.args.exe, path))
 
-    def start(self, exe, name, cwd=None):
-        return self.child(Child(["wine", str(exe)], log=self.log(name), env=self.env,
+    # Under wine, or a Linux program on Qt's offscreen platform.
+    def start(self, exe, name, cwd=None, wine=True):
+        env = self.env if wine else dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        return self.child(Child(["wine"] * wine + [str(exe)], log=self.log(name), env=env,
                                 cwd=str(cwd or exe.parent)))
 
     # A window just shown or restored paints a moment later: until then it is one colour.
     def shot(self, window, name):
-        if not self.args.screenshots:
-            return
-        path, env = self.args.screenshots / name, self.display.env
-        path.parent.mkdir(parents=True, exist_ok=True)
-        wait_until(lambda: sh(["import", "-window", window, str(path)], env) and
-                   int(sh(["identify", "-format", "%k", str(path)], env).stdout or 0) > 8, 10)
+        if folder := self.args.screenshots:
+            folder.mkdir(parents=True, exist_ok=True)
+            png, env = str(folder / name), self.display.env
+            wait_until(lambda: sh(["import", "-window", window, png], env) and
+                       int(sh(["identify", "-format", "%k", png], env).stdout or 0) > 8, 10)
 
 
 def run_box(p):
@@ -226,9 +222,7 @@ def run_box(p):
     p.com("com12", host.pty)
     p.start(p.folder("box", settings("Com8", "Com12")), "box-program")
     box = p.display.window(" OUT ")
-    title = box and p.display.title(box)
-    if check("a missing COM port shows the error box captioned \" OUT \"", title == " OUT ",
-             repr(title)):
+    if check("a missing COM port shows the error box captioned \" OUT \"", box):
         p.shot(box, "port-error.png")
         p.display.keys(box, "Return")
         answer = wait_until(lambda: [r for s, r in host.ask("07") if s != "none"], 60)
@@ -261,18 +255,13 @@ def run_road(p, fast=False):
         if modbus:
             p.com(modbus.lower(), gauge)
             p.com(velt.lower(), hosts[name].pty)
-            exe = p.folder(f"{mode}/{name}", settings(modbus, velt, extra), exe)
-            p.start(exe, f"{mode}-{name}")
-        else:
-            exe = p.folder(f"{mode}/{name}", settings(gauge, hosts[name].pty), exe)
-            p.child(Child([str(exe)], log=p.log(f"{mode}-linux"), cwd=str(exe.parent),
-                          env=dict(os.environ, QT_QPA_PLATFORM="offscreen")))
+        ini = settings(modbus or gauge, velt or hosts[name].pty, extra)
+        p.start(p.folder(f"{mode}/{name}", ini, exe), f"{mode}-{name}", wine=bool(modbus))
 
-    # The identification answered with data: the first poll cycle has passed.
-    ready = [wait_until(lambda h=h: [s for s, _ in h.ask("07")] == ["0"], 300)
-             for h in hosts.values()]
-    if not check(f"the programs passed their first poll cycle ({mode} mode)", all(ready)):
-        return
+    # Until the identification is answered with data the first poll cycle has not passed: a
+    # program that never gets there fails every comparison below.
+    for h in hosts.values():
+        wait_until(lambda: [s for s, _ in h.ask("07")] == ["0"], 300)
     for requests in REQUESTS:
         got = {name: h.ask(requests) for name, h in hosts.items()}
         want = TICK_ANSWERS.setdefault(requests, got.get("linux"))
@@ -287,42 +276,51 @@ def run_road(p, fast=False):
 # The window program's own windows, driven as an operator drives them, by the keyboard.
 def run_windows(p):
     d = p.display
-    main = d.window(re.escape(MAIN_CAPTION), visible=False)
-    if main:
-        d.keys(main)  # activating it restores it, as a click on the task bar does
-    title = main and d.title(main)
-    if not check("the restored main window is titled with its caption", title == MAIN_CAPTION,
-                 repr(title)):
+    # Activating the minimised window restores it, as a click on the task bar does.
+    if hidden := d.window(re.escape(MAIN_CAPTION), visible=False):
+        d.keys(hidden)
+    main = hidden and d.window(re.escape(MAIN_CAPTION), timeout=30)
+    if not check("the restored main window is titled with its caption", main):
         return
     p.shot(main, "main-window.png")
     for keys, caption, png in WINDOWS:
         window = d.open(main, keys, caption)
         if check(f"{caption!r} opens", window):
             p.shot(window, png)
-        if window:
             d.keys(window, "Escape")
             wait_until(lambda: "IsViewable" not in sh(["xwininfo", "-id", window], d.env).stdout)
 
 
-def main():
+# The paths named on the command line, `work` made empty; `screenshots` may be left out.
+def arguments(*names):
     ap = argparse.ArgumentParser()
-    for name in ("exe", "service", "linux-program", "gauge-sim", "host-sim", "scenario", "work"):
-        ap.add_argument(f"--{name}", required=True, type=lambda s: Path(s).resolve())
-    ap.add_argument("--screenshots", type=lambda s: Path(s).resolve(), help="PNG files go here")
+    for name in names:
+        required = name != "screenshots"
+        ap.add_argument(f"--{name}", required=required, type=lambda s: Path(s).resolve())
     args = ap.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     args.work.mkdir(parents=True)
-    parts = {"box": run_box, "first": run_first, "road": run_road,
-             "fast": lambda p: run_road(p, fast=True)}
+    return args
+
+
+# Each part in a fresh wine server of one prefix, on one display; the summary's exit status.
+def run_parts(args, parts, what, unit="tests"):
     with Display(args.work) as display:
         wine = new_wine(args.work / "wineprefix", display)
         for name, part in parts.items():
             try:
                 with Part(args, display, wine) as p:
                     part(p)
-            except (RuntimeError, OSError, subprocess.SubprocessError) as e:
+            except (RuntimeError, OSError, subprocess.SubprocessError, StopIteration) as e:
                 check(f"no error in the {name} part", False, f"{type(e).__name__}: {e}")
-    return summary("road-gui")
+    return summary(what, unit)
+
+
+def main():
+    args = arguments("exe", "service", "linux-program", "gauge-sim", "host-sim", "scenario",
+                     "work", "screenshots")
+    parts = dict(box=run_box, first=run_first, road=run_road, fast=lambda p: run_road(p, True))
+    return run_parts(args, parts, "road-gui")
 
 
 if __name__ == "__main__":

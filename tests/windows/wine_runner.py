@@ -70,7 +70,6 @@ def link(dosdevices, name, target):
 class Line:
     def __init__(self, name, dosdevices):
         self.master, self.slave = os.openpty()
-        tty.setraw(self.master)
         tty.setraw(self.slave)
         self.first = termios.tcgetattr(self.slave)
         self.first[2] |= LINES[name][0]
@@ -163,8 +162,7 @@ def main():
     finally:
         subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
     ran = total[0] + total[1]
-    print(f"wine: {ran} tests ran: {total[0]} passed, {total[1]} failed, {total[2]} skipped",
-          flush=True)
+    print(f"wine: {ran} tests ran: {total[0]} passed, {total[1]} failed, {total[2]} skipped")
     return 1 if total[1] or ran == 0 else 0  # executables that list no test checked nothing
 
 
