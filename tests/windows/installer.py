@@ -8,13 +8,12 @@
 # "installer: N checks ran: P passed, F failed, 0 skipped". The simulators' paths are accepted
 # for the caller and not used.
 import re
-import subprocess
 import sys
 import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from road_gui import MAIN_CAPTION, arguments, check, run_parts, sh, wait_until  # noqa: E402
+from road_gui import MAIN_CAPTION, Child, arguments, check, run_parts, sh, wait_until  # noqa: E402
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Modbusvelt"
 
@@ -25,6 +24,7 @@ def run(p, setup, packaged, sample):
                 if (u / "AppData").is_dir() and u.name != "Public")
     folder = home / "AppData/Local/Programs/Modbusvelt"
     menu = home / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Конвертор Modbus - Velt"
+    lnk = menu / "Конвертор.lnk"
     exe, ini = folder / "modbusvelt.exe", folder / "Nastroika.ini"
     uninstaller = folder / "uninstall.exe"
     names = packaged.namelist()
@@ -37,23 +37,20 @@ def run(p, setup, packaged, sample):
     def registered():
         return sh(["wine", "reg", "query", UNINSTALL_KEY], p.env).stdout
 
-    check("the silent install asks for no administrator rights (asInvoker) and puts the program "
-          "and the sample settings into the user's own LOCALAPPDATA\\Programs",
+    check("the silent install asks for no administrator rights (asInvoker) and puts the program, "
+          "the sample settings and the uninstaller into the user's own LOCALAPPDATA\\Programs, "
+          "with a Start-menu entry and the user's own uninstall entry",
           b'level="asInvoker"' in setup.read_bytes() and silent(setup) and exe.is_file() and
-          exe.read_bytes() == program and ini.read_bytes() == sample, str(folder))
-    check("a Start-menu entry, the uninstaller and the user's own uninstall entry",
-          (menu / "Конвертор.lnk").is_file() and uninstaller.is_file() and
+          exe.read_bytes() == program and ini.read_bytes() == sample and lnk.is_file() and
           "\\AppData\\Local\\Programs\\Modbusvelt\\uninstall.exe" in registered(), registered())
 
     # The installed program, started from its Start-menu entry as an operator does.
     ini.write_bytes("; настроено на месте\r\n".encode("cp1251") + sample)
-    started = subprocess.Popen(["wine", "start", "/unix", str(menu / "Конвертор.lnk")], env=p.env,
-                               stdout=p.log("installed-program"), stderr=subprocess.STDOUT)
+    p.child(Child(["wine", "start", "/unix", str(lnk)], log=p.log("installed-program"), env=p.env))
     check("the Start-menu entry starts the installed program, without a port box on the sample "
           "settings", p.display.window(re.escape(MAIN_CAPTION), visible=False) and
           p.display.window(" OUT ", timeout=5) is None)
     sh(["wineserver", "-k"], p.env)
-    started.wait(60)
     kept = ini.read_bytes()
 
     # An upgrade over the operator's settings and an older program; then the uninstall, which
@@ -69,12 +66,11 @@ def run(p, setup, packaged, sample):
           ini.is_file() and ini.read_bytes() == kept)
 
     # The portable zip: one folder with the program and its commented sample settings.
-    check("the zip holds one folder with modbusvelt.exe and a commented sample Nastroika.ini in "
-          "Windows-1251 with CRLF",
-          sorted(n for n in names if not n.endswith("/")) ==
-          [f"{top}/Nastroika.ini", f"{top}/modbusvelt.exe"] and
-          packaged.read(f"{top}/Nastroika.ini") == sample and sample.startswith(b";") and
-          b"\n" not in sample.replace(b"\r\n", b""), str(names))
+    files = sorted(n for n in names if not n.endswith("/"))
+    check("the zip holds one folder with modbusvelt.exe and the commented sample Nastroika.ini "
+          "in Windows-1251 with CRLF", files == [f"{top}/Nastroika.ini", f"{top}/modbusvelt.exe"]
+          and packaged.read(files[0]) == sample and sample.startswith("; Н".encode("cp1251"))
+          and b"\n" not in sample.replace(b"\r\n", b""), str(names))
 
 
 def main():
