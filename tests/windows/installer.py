@@ -25,8 +25,7 @@ def run(p, setup, packaged, sample):
     folder = home / "AppData/Local/Programs/Modbusvelt"
     menu = home / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Конвертор Modbus - Velt"
     lnk = menu / "Конвертор.lnk"
-    exe, ini = folder / "modbusvelt.exe", folder / "Nastroika.ini"
-    uninstaller = folder / "uninstall.exe"
+    exe, ini, uninstaller = map(folder.joinpath, ("modbusvelt.exe", "Nastroika.ini", "uninstall.exe"))
     names = packaged.namelist()
     top = names[0].split("/")[0]
     program = packaged.read(f"{top}/modbusvelt.exe")

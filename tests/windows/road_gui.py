@@ -36,7 +36,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE.parent / "harness"), str(HERE)]
 from plumbing import Child, fields  # noqa: E402
-from wine_runner import link, new_prefix, wine_env  # noqa: E402
+from wine_runner import link, new_prefix, wait_until, wine_env  # noqa: E402
 
 MAIN_CAPTION = "Конвертор Modbus Torvik+ -> Velt. Версия 00.08"
 # Tank 3 on channel 5 is the road of one value; channel 9 is one nobody answers.
@@ -68,14 +68,6 @@ def settings(modbus, velt, extra={}):
 
 def sh(argv, env, timeout=60):
     return subprocess.run(argv, env=env, capture_output=True, text=True, timeout=timeout)
-
-
-# The condition's value once it is true, or its last value after `timeout` seconds.
-def wait_until(condition, timeout=30):
-    deadline = time.monotonic() + timeout
-    while not (value := condition()) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return value
 
 
 # Every check is one test; what it saw is printed when it fails.
@@ -145,17 +137,6 @@ class Display(contextlib.ExitStack):
         return None
 
 
-# A wine prefix where wine draws each window's frame and caption itself, as Windows does, with
-# wine's own fonts (Debian's fonts-wine, not in a new prefix: without them "MS Sans Serif" falls
-# back to whatever fontconfig offers and the caption buttons' Marlett glyphs show as letters).
-# Returns its environment and its dosdevices folder.
-def new_wine(prefix, display):
-    env = wine_env(prefix, display.env)
-    dosdevices = new_prefix(env, r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
-    shutil.copytree("/usr/share/wine/fonts", prefix / "drive_c/windows/Fonts", dirs_exist_ok=True)
-    return env, dosdevices
-
-
 # host-sim in its console mode: each line written is a set of requests, answered in turn.
 class Host(Child):
     def __init__(self, host_sim, log):
@@ -178,14 +159,13 @@ class Host(Child):
 class Part(contextlib.ExitStack):
     def __init__(self, args, display, wine):
         super().__init__()
-        self.args, self.work, self.display = args, args.work, display
-        self.env, self.dosdevices = wine
+        self.args, self.display, (self.env, self.dosdevices) = args, display, wine
         # At the end the server is stopped and gone, so that the next part starts a new one.
         self.callback(sh, ["wineserver", "-w"], self.env)
         self.callback(sh, ["wineserver", "-k"], self.env)
 
     def log(self, name):
-        return self.enter_context(open(self.work / f"{name}.log", "w"))
+        return self.enter_context(open(self.args.work / f"{name}.log", "w"))
 
     def child(self, child):
         self.callback(child.stop)
@@ -196,7 +176,7 @@ class Part(contextlib.ExitStack):
 
     # `exe` copied into a fresh folder with `ini` beside it (None: no settings file).
     def folder(self, name, ini, exe=None):
-        path = self.work / name
+        path = self.args.work / name
         path.mkdir(parents=True)
         if ini is not None:
             (path / "Nastroika.ini").write_bytes(ini)
@@ -232,10 +212,9 @@ def run_box(p):
 
 def run_first(p):
     exe = p.folder("first", None)
-    p.start(exe, "first-program", cwd=p.work)
-    main = p.display.window(re.escape(MAIN_CAPTION), visible=False)
+    p.start(exe, "first-program", cwd=p.args.work)
     ini = exe.parent / "Nastroika.ini"
-    got = main and wait_until(lambda: ini.is_file() and ini.read_bytes())
+    got = wait_until(lambda: ini.is_file() and ini.read_bytes(), 90)
     check("a first start from another folder creates Nastroika.ini beside the exe in "
           "Windows-1251 with CRLF", got == ini_bytes("[Резервуар]\n1=0\n"), repr(got))
 
@@ -304,9 +283,15 @@ def arguments(*names):
 
 
 # Each part in a fresh wine server of one prefix, on one display; the summary's exit status.
+# In that prefix wine draws each window's frame and caption itself, as Windows does, with wine's
+# own fonts (Debian's fonts-wine, not in a new prefix: without them "MS Sans Serif" falls back to
+# whatever fontconfig offers and the caption buttons' Marlett glyphs show as letters).
 def run_parts(args, parts, what, unit="tests"):
     with Display(args.work) as display:
-        wine = new_wine(args.work / "wineprefix", display)
+        env = wine_env(args.work / "wineprefix", display.env)
+        wine = env, new_prefix(env, r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
+        fonts = args.work / "wineprefix/drive_c/windows/Fonts"
+        shutil.copytree("/usr/share/wine/fonts", fonts, dirs_exist_ok=True)
         for name, part in parts.items():
             try:
                 with Part(args, display, wine) as p:
