@@ -71,28 +71,10 @@ QString Grid(const StringGrid& g, bool listed = false) {
     return out.join(' ');
 }
 
-// Rows written as Grid() writes them, put into the grid as the operator's typing would.
-void Fill(StringGrid& g, const QString& rows) {
-    const QStringList r = rows.split(' ', Qt::SkipEmptyParts);
-    g.SetRowCount(r.size() + 1);
-    for (int i = 0; i < r.size(); ++i) {
-        g.SetCell(0, i + 1, r[i].section(':', 0, 0));
-        g.SetCell(1, i + 1, r[i].section(':', 1));
-    }
-}
-
 QString Items(const QComboBox& c) {
     QStringList out;
     for (int i = 0; i < c.count(); ++i) out << c.itemText(i);
     return out.join(' ');
-}
-
-// Empty files standing in for device nodes under `root`.
-void Touch(const QString& root, const QStringList& names) {
-    for (const QString& n : names) {
-        QDir().mkpath(QFileInfo(root + "/" + n).path());
-        QFile(root + "/" + n).open(QIODevice::WriteOnly);
-    }
 }
 
 // A USB adapter's stable name is far longer than a ComN name.
@@ -119,7 +101,6 @@ class WindowsTest : public QObject {
         w.show();  // the first showing starts the program
         QTRY_VERIFY(w.isMinimized());
         QVERIFY(w.Timer1.isActive() && w.Timer2.isActive());
-        QCOMPARE(e.ports[0]->openedName + " " + e.ports[1]->openedName, "Com1 Com7");
         QCOMPARE(w.sRichEdit1->toPlainText() + " / " + w.sRichEdit2->toPlainText(),
                  "\nMODBUS - Com1\n19200,8,1,ODD / \nVELT - Com7\n9600,8,1,EVEN");
         // Each bad value gives its default and one box naming it.
@@ -129,7 +110,6 @@ class WindowsTest : public QObject {
                      bad + "Быстрый опрос=\"2\". Допустимо 0 или 1, используется 0.",
                      bad + "Пауза=\"10.5\". Допустимо от 0 до 2000, используется 20.",
                      "Ошибка программирования СОМ(VELT)"}));
-        QTRY_VERIFY_WITH_TIMEOUT(!e.ports[0]->writes.empty(), 10000);
         // While minimised the panes hold their lines, the 200-line rule counting them, until the
         // window is restored.
         const QString before = w.sRichEdit2->toPlainText();
@@ -255,14 +235,11 @@ class WindowsTest : public QObject {
         QVERIFY(!e.Main().FormClose());
         TypeAtNextPrompt(e, "731904");
         e.Main().E2->trigger();
-        e.conv.Table.Tank(3).Configured = 1;
-        e.conv.Table.Tank(3).ChannelAddress = 4;
+        ConfigureTank(e.conv.Table, 3, 4);
         TF_Nastroika& channels = *e.windows->F_Nastroika;
         channels.show();
         channels.sButton1->click();
-        QCOMPARE(
-            channels.StringGrid1->Cell(0, 1) + channels.StringGrid1->Cell(1, 1) + " " + e.Polled(),
-            "34 3:4");
+        QCOMPARE(Grid(*channels.StringGrid1, true) + " | " + e.Tanks(), "3:4 | 3:4 | ");
         QCOMPARE(e.boxes.Texts(),
                  (std::vector<std::string>{
                      e.boxes.shown[0].text,
@@ -344,7 +321,13 @@ class WindowsTest : public QObject {
             dlg.sMaskEdit1->selectAll();
             QTest::keyClicks(dlg.sMaskEdit1, "81");  // the slave address takes effect as typed
             g.setFocus(Qt::TabFocusReason);
-            Fill(g, c.grid);
+            // The rows, written as Grid() writes them, put in as the operator's typing would.
+            const QStringList rows = QString(c.grid).split(' ', Qt::SkipEmptyParts);
+            g.SetRowCount(rows.size() + 1);
+            for (int i = 0; i < rows.size(); ++i) {
+                g.SetCell(0, i + 1, rows[i].section(':', 0, 0));
+                g.SetCell(1, i + 1, rows[i].section(':', 1));
+            }
             if (c.removed > 0) {
                 QTest::mouseClick(g.viewport(), Qt::LeftButton, {},
                                   g.visualRect(g.model()->index(c.removed - 1, 0)).center());
@@ -352,11 +335,10 @@ class WindowsTest : public QObject {
             (c.removed < 0 ? dlg.sButton1->click() : dlg.N2->trigger());
             QCOMPARE(e.boxes.Texts(),
                      c.box ? std::vector<std::string>{c.box} : std::vector<std::string>{});
-            QCOMPARE(Grid(g) + " | " + e.Polled() + " | " + e.FileTanks(),
-                     c.after ? c.after : c.grid + QString(" | 1:0 2:4 40:3 | 1:0 2:4 40:3"));
-            QCOMPARE(QString::fromStdString(e.Read("SLAVE", "Адрес")) + " " +
+            QCOMPARE(Grid(g) + " | " + e.Tanks() + " | " + e.Read("SLAVE", "Адрес").c_str() + " " +
                          QString::number(e.conv.Table.SlaveAddress),
-                     c.removed < 0 ? "081 81" : "80 81");
+                     (c.after ? c.after : c.grid + QString(" | 1:0 2:4 40:3 | 1:0 2:4 40:3")) +
+                         (c.removed < 0 ? " | 081 81" : " | 80 81"));
         }
     }
 
@@ -378,7 +360,7 @@ class WindowsTest : public QObject {
         QTest::sendKeyEvent(QTest::Click, focus(), Qt::Key(u'С'), QStringLiteral("с"),
                             Qt::AltModifier);
         QTRY_COMPARE(e.boxes.Texts(), std::vector<std::string>{kRecorded});
-        QCOMPARE(e.FileTanks() + " | " + e.Polled(), "2:9 | 2:9");
+        QCOMPARE(e.Tanks(), "2:9 | 2:9");
 
         // A row added, filled in by the keyboard and removed with its last cell still open.
         e.boxes.shown.clear();
@@ -391,13 +373,15 @@ class WindowsTest : public QObject {
         QCOMPARE(dlg.SelectedRow(), 2);
         dlg.N2->trigger();
         QVERIFY(e.boxes.shown.empty());  // the row was whole: no range message
-        QCOMPARE(Grid(g) + " | " + e.Polled(), "2:9 | 2:9");
+        QCOMPARE(Grid(g) + " | " + e.Tanks(), "2:9 | 2:9 | 2:9");
     }
 
     // Each grid, as its button shows it, lists the configured tanks of its type in ascending
     // number; a tank whose type changed moves at the next tick, the rows below moving up; all 64
-    // of one type get rows.
-    void eachGridListsTheTanksOfItsType() {
+    // of one type get rows. A value reaches its cell in every grid and is not cut: a column grows
+    // to fit what it shows, large values too, measured as the style draws: the text between the
+    // cell's margins, inside the grid line.
+    void eachGridListsTheTanksOfItsTypeWithTheirValuesWhole() {
         DialogEnv e;
         TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
         TankTable& t = e.conv.Table;
@@ -405,6 +389,11 @@ class WindowsTest : public QObject {
              {std::tuple{2, 11, 0}, {5, 3, 1}, {7, 4, 2}, {9, 300, 0}, {11, 6, 3}}) {
             ConfigureTank(t, tank, address, type);
         }
+        PutSlot(t.Tank(2).Main, 3, 10412303.0f);
+        PutSlot(t.Tank(2).Temp, TempBlock::PointReg(21), -16261.5f);
+        PutProbe(t.Tank(2).Probe, ProbeBlock::HeightReg(5), 65530, -16245.5f);
+        PutSlot(t.Tank(5).Pressure, PressureBlock::SensorReg(9), 10412309.0f);
+        PutSlot(t.Tank(7).Gas, GasBlock::SensorReg(5), 104128.45f);
         const std::pair<QToolButton*, StringGrid*> shows[] = {{v.sSpeedButton3, v.StringGrid4},
                                                               {v.sSpeedButton4, v.StringGrid5},
                                                               {v.sSpeedButton2, v.StringGrid2},
@@ -421,30 +410,6 @@ class WindowsTest : public QObject {
         v.show();
         QTRY_COMPARE_WITH_TIMEOUT(grids(), "2:11 9:300 | 2:11 9:300 | 7:4 | 5:3 | 2:11 9:300",
                                   10000);
-        ConfigureTank(t, 2, 11, 1);
-        v.Timer1Timer();
-        QCOMPARE(grids(), "9:300 | 9:300 | 7:4 | 2:11 5:3 | 9:300");
-        QCOMPARE(v.StringGrid1->Cell(0, 2), QString());
-        for (int n = 1; n <= kTankCount; ++n) ConfigureTank(t, n, n, 0);
-        v.Timer1Timer();
-        QCOMPARE(v.StringGrid1->Cell(0, 64), QStringLiteral("64"));
-    }
-
-    // A value reaches its cell in every grid and is not cut: a column grows to fit what it shows,
-    // large values too, measured as the style draws: the text between the cell's margins, inside
-    // the grid line.
-    void everyValueStandsWholeInItsColumn() {
-        DialogEnv e;
-        TankTable& t = e.conv.Table;
-        TankEntry& level = ConfigureTank(t, 64, 255, 0);
-        PutSlot(level.Main, 3, 10412303.0f);
-        PutSlot(level.Temp, TempBlock::PointReg(21), -16261.5f);
-        PutProbe(level.Probe, ProbeBlock::HeightReg(5), 65530, -16245.5f);
-        PutSlot(ConfigureTank(t, 63, 254, 1).Pressure, PressureBlock::SensorReg(9), 10412309.0f);
-        PutSlot(ConfigureTank(t, 62, 253, 2).Gas, GasBlock::SensorReg(5), 104128.45f);
-        TF_SpravkaPPP& v = *e.windows->F_SpravkaPPP;
-        v.show();
-        v.Timer1Timer();  // the density grid is first filled by the first tick
         const std::tuple<StringGrid*, const char*, const char*> cells[] = {
             {v.StringGrid1, "Н ,мм", "10412303.00"},
             {v.StringGrid4, "T21,C", "-16261.50"},
@@ -460,6 +425,12 @@ class WindowsTest : public QObject {
                          g->columnWidth(c) - 1,
                      header);
         }
+        ConfigureTank(t, 2, 11, 1);
+        v.Timer1Timer();
+        QCOMPARE(grids(), "9:300 | 9:300 | 7:4 | 2:11 5:3 | 9:300");
+        for (int n = 1; n <= kTankCount; ++n) ConfigureTank(t, n, n, 0);
+        v.Timer1Timer();
+        QCOMPARE(v.StringGrid1->Cell(0, 64), QStringLiteral("64"));
     }
 
     // Both lists offer the free ports and, held by this program or missing, the one each side
@@ -469,47 +440,41 @@ class WindowsTest : public QObject {
     void bothListsOfferTheFreePortsAndTheConfiguredOnes() {
         QTemporaryDir devices;
         const QString r = devices.path(), adapter = r + "/" + kAdapter;
-        Touch(r, {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM0", "ttyACM1", "ttyS3", "null",
-                  "serial/by-id/usb-FTDI-if00", kAdapter});
-        const struct {
-            const char *modbus, *velt;
-            int modbusExists, veltExists;
-            const char* free;  // what the probe says of each port: 0 = can be opened
-            const char* shown;
-        } cases[] = {
-            {"Com1", "Com2", 1, 0, "Com1:1 Com3:0 Com7:1 Com254:0",
-             "Com1 Com2 Com3 Com254 | Com1 1 | Com2 0"},
-            {"Com3", "%1/ttyACM0", 0, 0,
-             "Com3:0 %1/ttyUSB0:0 %1/ttyUSB2:0 %1/ttyUSB10:0 %1/ttyS3:0 "
-             "%1/serial/by-id/usb-FTDI-if00:0 %2:0",
-             "Com3 %1/ttyUSB0 %1/ttyUSB2 %1/ttyUSB10 %1/ttyACM0 %1/serial/by-id/usb-FTDI-if00 "
-             "%2 | Com3 0 | %1/ttyACM0 0"}};
-        for (const auto& c : cases) {
-            DialogEnv e;
-            ProgramState& state = e.conv.State;
-            state.ModbusPortName = c.modbus;
-            state.ModbusPortExists = c.modbusExists;
-            state.VeltPortName = QString(c.velt).arg(r).toStdString();
-            state.VeltPortExists = c.veltExists;
-            TF_UstCom& dlg = *e.windows->F_UstCom;
-            dlg.DeviceRoot = r.toStdString();
-            dlg.show();  // built afresh at every showing, from what is free then
-            dlg.close();
-            for (const QString& port : QString(c.free).arg(r, adapter).split(' ')) {
-                e.free[port.section(':', 0, 0).toStdString()] = port.section(':', 1).toInt();
-            }
-            dlg.show();
-            QCOMPARE(QString("%1 | %2 %3 | %4 %5")
-                         .arg(Items(*dlg.sComboBox1), dlg.sComboBox1->currentText())
-                         .arg(dlg.sRadioGroup1->ItemIndex())
-                         .arg(dlg.sComboBox2->currentText())
-                         .arg(dlg.sRadioGroup2->ItemIndex()),
-                     QString(c.shown).arg(r, adapter));
-            QCOMPARE(Items(*dlg.sComboBox2), Items(*dlg.sComboBox1));
-            QLineEdit& edit = *dlg.sComboBox2->lineEdit();
-            dlg.sComboBox2->setCurrentIndex(dlg.sComboBox2->findText(adapter));
-            QTRY_VERIFY(edit.width() >= edit.fontMetrics().horizontalAdvance(edit.text()) + 5);
+        // Empty files standing in for device nodes.
+        for (const char* n : {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM0", "ttyACM1", "ttyS3",
+                              "null", "serial/by-id/usb-FTDI-if00", kAdapter}) {
+            QDir().mkpath(QFileInfo(r + "/" + n).path());
+            QFile(r + "/" + n).open(QIODevice::WriteOnly);
         }
+        // The MODBUS side on a port this program holds, the host side on a busy adapter.
+        DialogEnv e;
+        e.conv.State.ModbusPortName = "Com1";
+        e.conv.State.ModbusPortExists = 1;
+        e.conv.State.VeltPortName = (r + "/ttyACM0").toStdString();
+        TF_UstCom& dlg = *e.windows->F_UstCom;
+        dlg.DeviceRoot = r.toStdString();
+        dlg.show();  // built afresh at every showing, from what is free then
+        dlg.close();
+        for (const QString& port :
+             QString("Com1:1 Com3:0 Com7:1 Com254:0 %1/ttyUSB0:0 %1/ttyUSB2:0 %1/ttyUSB10:0 "
+                     "%1/ttyS3:0 %1/serial/by-id/usb-FTDI-if00:0 %2:0")
+                 .arg(r, adapter)
+                 .split(' ')) {
+            e.free[port.section(':', 0, 0).toStdString()] = port.section(':', 1).toInt();
+        }
+        dlg.show();
+        QCOMPARE(QString("%1 | %2 %3 | %4 %5")
+                     .arg(Items(*dlg.sComboBox1), dlg.sComboBox1->currentText())
+                     .arg(dlg.sRadioGroup1->ItemIndex())
+                     .arg(dlg.sComboBox2->currentText())
+                     .arg(dlg.sRadioGroup2->ItemIndex()),
+                 QString("Com1 Com3 Com254 %1/ttyUSB0 %1/ttyUSB2 %1/ttyUSB10 %1/ttyACM0 "
+                         "%1/serial/by-id/usb-FTDI-if00 %2 | Com1 1 | %1/ttyACM0 0")
+                     .arg(r, adapter));
+        QCOMPARE(Items(*dlg.sComboBox2), Items(*dlg.sComboBox1));
+        QLineEdit& edit = *dlg.sComboBox2->lineEdit();
+        dlg.sComboBox2->setCurrentIndex(dlg.sComboBox2->findText(adapter));
+        QTRY_VERIFY(edit.width() >= edit.fontMetrics().horizontalAdvance(edit.text()) + 5);
     }
 
     // Apply, from the main window's menu and by the keyboard, writes both sides and their modes
