@@ -64,8 +64,7 @@ struct DialogEnv {
             return p;
         };
         services.probePort = [this](const std::string& name) {
-            const auto it = free.find(name);
-            return it == free.end() ? 1 : it->second;
+            return free.contains(name) ? free.at(name) : 1;
         };
         return std::make_unique<Windows>(services);
     }
