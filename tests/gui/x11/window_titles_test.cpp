@@ -82,12 +82,12 @@ int main(int argc, char** argv) {
     }
     qputenv("DISPLAY", ":" + display);
     qputenv("QT_QPA_PLATFORM", "xcb");
-    int status = 0;
-    {
+    // The application goes before its X server does.
+    const int status = [&] {
         QApplication app(argc, argv);
         WindowTitlesTest test;
-        status = QTest::qExec(&test, argc, argv);
-    }
+        return QTest::qExec(&test, argc, argv);
+    }();
     xvfb.terminate();
     xvfb.waitForFinished();
     return status;
