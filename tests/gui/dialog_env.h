@@ -31,22 +31,16 @@ struct DialogEnv {
     std::string Read(const std::string& section, const std::string& key) const {
         return SettingsFile(IniPath()).ReadString(section, key, "<absent>");
     }
-    // The tanks polled and those in the file, as "tank:channel" in ascending tank number.
-    QString Polled() const {
-        QStringList s;
+    // The tanks polled, then those in the file, as "tank:channel" in ascending tank number.
+    QString Tanks() const {
+        QStringList polled, file;
         for (int n = 1; n <= kTankCount; ++n) {
             const TankEntry& t = conv.Table.Tank(n);
-            if (t.Configured == 1) s << QString("%1:%2").arg(n).arg(t.ChannelAddress);
-        }
-        return s.join(' ');
-    }
-    QString FileTanks() const {
-        QStringList s;
-        for (int n = 1; n <= kTankCount; ++n) {
+            if (t.Configured == 1) polled << QString("%1:%2").arg(n).arg(t.ChannelAddress);
             const std::string v = Read("Резервуар", std::to_string(n));
-            if (v != "<absent>") s << QString("%1:%2").arg(n).arg(QString::fromStdString(v));
+            if (v != "<absent>") file << QString("%1:%2").arg(n).arg(QString::fromStdString(v));
         }
-        return s.join(' ');
+        return polled.join(' ') + " | " + file.join(' ');
     }
 
     QTemporaryDir dir;
@@ -70,8 +64,7 @@ struct DialogEnv {
             return p;
         };
         services.probePort = [this](const std::string& name) {
-            const auto it = free.find(name);
-            return it == free.end() ? 1 : it->second;
+            return free.contains(name) ? free.at(name) : 1;
         };
         return std::make_unique<Windows>(services);
     }
