@@ -437,18 +437,26 @@ class WindowsTest : public QObject {
             e.free[port.section(':', 0, 0).toStdString()] = port.section(':', 1).toInt();
         }
         dlg.show();
+#ifdef _WIN32
+        // Windows names its ports ComN only: there is no device folder to scan.
+        const char* const offered = "Com1 Com3 Com254 | Com1 1 | %1/ttyACM0 0";
+#else
+        const char* const offered =
+            "Com1 Com3 Com254 %1/ttyUSB0 %1/ttyUSB2 %1/ttyUSB10 %1/ttyACM0 "
+            "%1/serial/by-id/usb-FTDI-if00 %2 | Com1 1 | %1/ttyACM0 0";
+#endif
         QCOMPARE(QString("%1 | %2 %3 | %4 %5")
                      .arg(Items(*dlg.sComboBox1), dlg.sComboBox1->currentText())
                      .arg(dlg.sRadioGroup1->ItemIndex())
                      .arg(dlg.sComboBox2->currentText())
                      .arg(dlg.sRadioGroup2->ItemIndex()),
-                 QString("Com1 Com3 Com254 %1/ttyUSB0 %1/ttyUSB2 %1/ttyUSB10 %1/ttyACM0 "
-                         "%1/serial/by-id/usb-FTDI-if00 %2 | Com1 1 | %1/ttyACM0 0")
-                     .arg(r, adapter));
+                 QString(offered).arg(r, adapter));
         QCOMPARE(Items(*dlg.sComboBox2), Items(*dlg.sComboBox1));
+#ifndef _WIN32
         QLineEdit& edit = *dlg.sComboBox2->lineEdit();
         dlg.sComboBox2->setCurrentIndex(dlg.sComboBox2->findText(adapter));
         QTRY_VERIFY(edit.width() >= edit.fontMetrics().horizontalAdvance(edit.text()) + 5);
+#endif
     }
 
     // Apply, from the main window's menu and by the keyboard, writes both sides and their modes
