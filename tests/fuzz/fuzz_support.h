@@ -1,6 +1,6 @@
 // What the fuzz targets share: a reader that takes the fuzzer's bytes in order (the seeds in
 // corpus/ are written in each target's input format, given at its top), a check that stops the
-// run loudly, and the log panes and port a protocol step works on.
+// run loudly, and the log panes, port and tank table a protocol step works on.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log/operation_log.h"
+#include "store/tank_table.h"
 #include "support/fake_port.h"
 
 namespace conv::fuzz {
@@ -33,17 +34,24 @@ struct ByteReader {
     }
 };
 
-// The panes, log and port of a step, allocated once for the run (the tank tables of the targets'
-// worlds are large) and reset for every input.
+// The panes, log, port and tank table of a step, with the step's own `State`: allocated once for
+// the run (the tank tables are large) and made as new for every input.
+template <class State>
 struct Bench {
-    void Reset() {
-        left = right = MemoryPane();
-        port = test::FakePort();
-        log.LogEnabled = 1;
+    static Bench& Fresh() {
+        static Bench* b = new Bench;
+        b->left = b->right = MemoryPane();
+        b->port = test::FakePort();
+        b->log.LogEnabled = 1;
+        b->table = TankTable{};
+        b->state = State{};
+        return *b;
     }
     MemoryPane left, right;
     OperationLog log{left, right};
     test::FakePort port;
+    TankTable table;
+    State state;
 };
 
 }  // namespace conv::fuzz

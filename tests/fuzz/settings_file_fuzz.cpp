@@ -103,11 +103,8 @@ IniDocument CheckAfter(const IniDocument& before, const std::string& bytes, cons
 }
 
 }  // namespace
-}  // namespace conv::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace conv;
-    using namespace conv::fuzz;
     // /dev/shm where there is one: every write is flushed to disk, and the fuzzer writes a lot.
     static std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/conv-fuzz-ini-XXXXXX"
                                                            : "/tmp/conv-fuzz-ini-XXXXXX";
@@ -147,3 +144,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckAfter(afterWrite, ReadFile(path), gone);
     return 0;
 }
+
+}  // namespace conv::fuzz
