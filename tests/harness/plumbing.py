@@ -28,8 +28,7 @@ class Child:
         for raw in self.proc.stdout:
             line = raw.decode("utf-8", "replace").rstrip("\r\n")
             if log:
-                log.write(line + "\n")
-                log.flush()
+                print(line, file=log, flush=True)
             if on_line:
                 on_line(line)
             self.lines.put(line)
