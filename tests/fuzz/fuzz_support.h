@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "log/operation_log.h"
@@ -40,11 +41,8 @@ template <class State>
 struct Bench {
     static Bench& Fresh() {
         static Bench* b = new Bench;
-        b->left = b->right = MemoryPane();
-        b->port = test::FakePort();
-        b->log.LogEnabled = 1;
-        b->table = TankTable{};
-        b->state = State{};
+        std::destroy_at(b);
+        std::construct_at(b)->log.LogEnabled = 1;
         return *b;
     }
     MemoryPane left, right;
