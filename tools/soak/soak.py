@@ -45,8 +45,7 @@ def log(msg):
 # A new scenario version with random values and faults, written whole for gauge-sim to reload.
 def write_scenario(path, rng, silent=False):
     def fault():
-        kind = rng.choice(list(FAULTS))
-        key, choices = FAULTS[kind]
+        kind, (key, choices) = rng.choice(list(FAULTS.items()))
         f = {"fault": kind, "after": rng.randint(0, 2), "on": rng.choice(FAULT_ON),
              "times": "always" if rng.random() < 0.1 else rng.randint(1, 6)}
         return dict(f, **{key: rng.choice(choices)}) if key else f
@@ -115,8 +114,8 @@ def run(total, window, rng, scenario, gauge, host, link, conv):
             end1 = (t,) + usage(conv.proc.pid)
             log("phase 2: gauge line closed")
             gauge.stop()
-            if os.path.lexists(link):  # gone as an unplugged adapter's name, even after a SIGKILL
-                os.unlink(link)
+            # Gone as an unplugged adapter's name, even after a SIGKILL.
+            pathlib.Path(link).unlink(missing_ok=True)
         elif end1 is None and (in_silence != silent_now or (not in_silence and t >= next_reload)):
             write_scenario(scenario, rng, silent=in_silence)
             gauge.proc.send_signal(signal.SIGUSR1)
