@@ -6,10 +6,8 @@
 
 #include <cctype>
 #include <string>
-#include <tuple>
 #include <vector>
 
-#include "host_session.h"  // SelectionAfter
 #include "reply_decode.h"
 #include "report.h"  // HumanValue
 
@@ -17,10 +15,6 @@ namespace conv::hostsim {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-uint8_t HexAt(const std::string& s, size_t i) {
-    return static_cast<uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16));
-}
 
 // Hex bytes; "x" appends the XOR checksum of the bytes before it; "[G]" repeats the group G
 // until the reply holds the 55 bytes of a parameter block without its checksum.
@@ -35,7 +29,7 @@ Bytes Wire(const std::string& notation) {
         }
         if (notation[i] == 'x') out.push_back(Xor(out));
         if (std::isxdigit(static_cast<unsigned char>(notation[i])))
-            into->push_back(HexAt(notation, i++));
+            into->push_back(static_cast<uint8_t>(std::stoi(notation.substr(i++, 2), nullptr, 16)));
     }
     return out;
 }
@@ -100,26 +94,6 @@ TEST(Decoder, ReadsWhatTheHostReadsAndRefusesWhatItMustNot) {
         const std::string reading = Reading(DecodeReply(c.cmd, Wire(c.reply), c.block));
         EXPECT_TRUE(c.reading.empty() ? reading.empty() : reading.find(c.reading) != reading.npos)
             << std::hex << int(c.cmd) << " " << c.reply << ": " << reading;
-    }
-}
-
-TEST(Decoder, StatusBytesFollowTheCommand) {
-    // command, status byte and whether a converter may send them together
-    const std::string pairs =
-        "d4ff+ d404+ d50c+ d60c+ d30c+ 2506+ 1004+ d90c+ 12c0+ a3fe+ 07c0+ "
-        "c3fe+ d40c- d406- 250c- c3ff- dd04- d900- 1200-";
-    for (size_t i = 0; i < pairs.size(); i += 6) {
-        EXPECT_EQ(StatusPossible(HexAt(pairs, i), HexAt(pairs, i + 2)), pairs[i + 4] == '+') << i;
-    }
-}
-
-// What host-sim takes as the converter's channel and group after a select: 0xC0 and 0xFE refuse
-// it, no answer leaves it unknown, and a 1.4 request moves the channel even when answered 0x06.
-TEST(Session, ASelectionCountsOnlyWhenTheConverterRanIt) {
-    const std::tuple<int, std::string, int> kSelections[] = {
-        {0xC5, "00", 5}, {0xC5, "c0", 2}, {0xC5, "fe", 2}, {0xC5, "", -1}, {0x25, "06", 5}};
-    for (const auto& [cmd, reply, after] : kSelections) {
-        EXPECT_EQ(SelectionAfter(DecodeReply(cmd, Wire(reply), -1), 2, 5), after) << reply;
     }
 }
 
