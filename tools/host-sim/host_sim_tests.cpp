@@ -59,11 +59,9 @@ const Case kCases[] = {
     {0xD4, -1, "00 [000000000000] 01", "checksum"},
     {0xD4, -1, "00 000000", "short"},
     {0xD4, -1, "00 [000000000000] x c0", "extra; level 0.0 mm"},
-    {0xD4, -1, "", "noreply"},
     // Fixed replies must match exactly, checksum right or not.
     {0x07, -1, "00 0a 06 3c 30", ""},
     {0x07, -1, "00 0a 07 3c x", "content"},
-    {0x14, -1, "00 55", "content"},
     // A 2.2 channel's configuration (the system table is the smoke's polls' part).
     {0xDC, 3, "00 80 01 00 00 00 05 00 00 x", "flags 0x0180; temp_hdr 0; dens 0; press 0; gas 5"},
     {0xDC, 3, "00 80 01 00 00 00 05 01 00 x", "content"},

@@ -54,14 +54,13 @@ def write_scenario(path, rng, silent=False):
         return [round(rng.uniform(0, 1000), 3) for _ in range(n)]
 
     channels = [{"address": a, "type": 0, "config": "0x0005", "main": dict(zip(MAIN, values(7)))}
-                for a in (1, 2)]
+                for a in (1, 2)] + [{"address": 3, "type": 1, "pressure": values(9)},
+                                    {"address": 4, "type": 2, "gas": values(5)}]
     channels[0].update(
         temperature={"header": [0, 0, "0x1500"], "points": [
             {"value": v, "height": 250 * k} for k, v in enumerate(values(21), 1)]},
         density={"header": [0, 0, "0x8500"], "probes": [
             {"density": v / 1000, "height": 500 * k} for k, v in enumerate(values(5), 1)]})
-    channels += [{"address": 3, "type": 1, "pressure": values(9)},
-                 {"address": 4, "type": 2, "gas": values(5)}]
     for ch in channels:
         ch["faults"] = [fault()] if rng.random() < 0.3 and not silent else []
     faults = [fault(), fault()][rng.randint(0, 2):]
