@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "reply_decode.h"
@@ -47,14 +48,9 @@ std::string Reading(const Reply& r) {
 const std::string kProbe =
     "00 000000000000 000000000000 010000000000 00009b3a0000 010000000000 [000000000000] x";
 
-struct Case {
-    uint8_t cmd;
-    int block;  // the group selected before; -1 unknown
-    std::string reply;
-    std::string reading;  // a part of Reading(); empty: nothing read, nothing refused
-};
-
-const Case kCases[] = {
+// Command, the group selected before (-1: unknown), the reply, and a part of what Reading() gives
+// (empty: nothing read, nothing refused).
+const std::tuple<uint8_t, int, std::string, std::string> kCases[] = {
     // Damaged replies are reported and not read; a whole reply with bytes after it still is.
     {0xD4, -1, "00 [000000000000] 01", "checksum"},
     {0xD4, -1, "00 000000", "short"},
@@ -88,10 +84,10 @@ const Case kCases[] = {
 };
 
 TEST(Decoder, ReadsWhatTheHostReadsAndRefusesWhatItMustNot) {
-    for (const Case& c : kCases) {
-        const std::string reading = Reading(DecodeReply(c.cmd, Wire(c.reply), c.block));
-        EXPECT_TRUE(c.reading.empty() ? reading.empty() : reading.find(c.reading) != reading.npos)
-            << std::hex << int(c.cmd) << " " << c.reply << ": " << reading;
+    for (const auto& [cmd, block, reply, part] : kCases) {
+        const std::string reading = Reading(DecodeReply(cmd, Wire(reply), block));
+        EXPECT_TRUE(part.empty() ? reading.empty() : reading.find(part) != reading.npos)
+            << std::hex << int(cmd) << " " << reply << ": " << reading;
     }
 }
 

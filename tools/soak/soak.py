@@ -83,7 +83,7 @@ def usage(pid):
 class Tally:
     def __init__(self):
         self.judged, self.malformed, self.faults = 0, [], 0
-        self.answered, self.longest_wait = time.monotonic(), 0.0
+        self.answered, self.longest_wait = 0.0, 0.0  # by host-sim's clock, from its start
 
     def on_line(self, line):
         self.faults += "-> FAULT " in line
@@ -91,9 +91,8 @@ class Tally:
         self.judged += verdict in ("ok", "bad", "noreply")
         self.malformed += [line] * (verdict == "bad")
         if verdict in ("ok", "bad"):
-            now = time.monotonic()
-            self.longest_wait = max(self.longest_wait, now - self.answered)
-            self.answered = now
+            t = float(fields(line)["t"])
+            self.longest_wait, self.answered = max(self.longest_wait, t - self.answered), t
 
 
 # Phase 1, then phase 2 from `total` seconds on; the converter's usage at minute 1, at the end of
