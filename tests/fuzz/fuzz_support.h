@@ -1,14 +1,16 @@
 // What the fuzz targets share: a reader that takes the fuzzer's bytes in order (the seeds in
 // corpus/ are written in each target's input format, given at its top), a check that stops the
-// run loudly, and the log panes and port a protocol step works on.
+// run loudly, and the log panes, port and tank table a protocol step works on.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "log/operation_log.h"
+#include "store/tank_table.h"
 #include "support/fake_port.h"
 
 namespace conv::fuzz {
@@ -33,17 +35,21 @@ struct ByteReader {
     }
 };
 
-// The panes, log and port of a step, allocated once for the run (the tank tables of the targets'
-// worlds are large) and reset for every input.
+// The panes, log, port and tank table of a step, with the step's own `State`: allocated once for
+// the run (the tank tables are large) and made as new for every input.
+template <class State>
 struct Bench {
-    void Reset() {
-        left = right = MemoryPane();
-        port = test::FakePort();
-        log.LogEnabled = 1;
+    static Bench& Fresh() {
+        static Bench* b = new Bench;
+        std::destroy_at(b);
+        std::construct_at(b)->log.LogEnabled = 1;
+        return *b;
     }
     MemoryPane left, right;
     OperationLog log{left, right};
     test::FakePort port;
+    TankTable table;
+    State state;
 };
 
 }  // namespace conv::fuzz

@@ -13,7 +13,6 @@
 
 #include "fuzz_support.h"
 #include "host/host_link.h"
-#include "store/tank_table.h"
 
 namespace conv::fuzz {
 namespace {
@@ -71,23 +70,12 @@ void Fill(ByteReader& in, Image&... images) {
     (images.StoreWire(Image::kFirstReg, in.Bytes(Image::kBytes).data(), Image::kCount), ...);
 }
 
-struct World : Bench {
-    TankTable table;
-    HostLink link;
-};
-
 }  // namespace
-}  // namespace conv::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace conv;
-    using namespace conv::fuzz;
     ByteReader in{data, size};
-    static World* w = new World;
-    w->Reset();
-    w->table = TankTable{};
-    w->link = HostLink{};
-    TankTable& t = w->table;
+    auto& w = Bench<HostLink>::Fresh();
+    TankTable& t = w.table;
     const uint8_t flags = in.Byte();
     t.FirstCycleDone = (flags & 7) != 0 ? 1 : 0;
     t.GaugeLinkOk = (flags >> 3) & 1;
@@ -110,19 +98,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int tick = 0; tick < 512 && !in.Empty(); ++tick) {
         const uint8_t c = in.Byte();
         const Bytes chunk = in.Bytes((c & 3) == 2 ? 1 : (c & 3) == 3 ? 2 + (c >> 2) % 8 : 0);
-        (c & 3) == 1 ? w->port.QueueLineError() : w->port.QueueRead(chunk);
-        const int selected = w->link.SelectedChannel;
-        OprosVelt(w->link, w->table, w->port, w->log);
+        (c & 3) == 1 ? w.port.QueueLineError() : w.port.QueueRead(chunk);
+        const int selected = w.state.SelectedChannel;
+        OprosVelt(w.state, w.table, w.port, w.log);
 
-        const std::vector<Bytes> writes = w->port.TakeWrites();
+        const std::vector<Bytes> writes = w.port.TakeWrites();
         FUZZ_CHECK(writes.size() == (chunk.empty() ? 0u : 1u));
         if (chunk.size() > 1) FUZZ_CHECK(writes[0] == Bytes{0xC0});
         if (chunk.size() != 1) continue;
-        CheckReply(chunk[0], writes[0], w->table, selected);
+        CheckReply(chunk[0], writes[0], w.table, selected);
         // Groups past the last a block has are still kept: the host's next command answers them.
-        if (w->table.FirstCycleDone == 1 && chunk[0] >> 4 == 0xA) {
-            FUZZ_CHECK(w->link.SelectedGroup == (chunk[0] & 0x0F));
+        if (w.table.FirstCycleDone == 1 && chunk[0] >> 4 == 0xA) {
+            FUZZ_CHECK(w.state.SelectedGroup == (chunk[0] & 0x0F));
         }
     }
     return 0;
 }
+
+}  // namespace conv::fuzz

@@ -18,7 +18,6 @@
 #include "fuzz_support.h"
 #include "modbus/frame.h"
 #include "modbus/poll.h"
-#include "store/tank_table.h"
 #include "support/gauge_values.h"
 
 namespace conv::fuzz {
@@ -73,31 +72,20 @@ void CheckImages(const TankEntry& before, const TankEntry& after, Bytes* reply, 
     }
 }
 
-struct World : Bench {
-    TankTable table;
-    TankTable allowed;  // the table as the steps were allowed to leave it
-    PollState poll;
-};
-
 }  // namespace
-}  // namespace conv::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace conv;
-    using namespace conv::fuzz;
     ByteReader in{data, size};
-    static World* w = new World;
-    w->Reset();
-    w->table = TankTable{};
-    w->poll = PollState{};
+    auto& w = Bench<PollState>::Fresh();
     const uint8_t slave = in.Byte();
-    w->table.SlaveAddress = slave;
+    w.table.SlaveAddress = slave;
     for (int k = 1 + in.Byte() % 4; k > 0; --k) {
-        TankEntry& t = w->table.Tanks[in.Byte() % kTankCount];
+        TankEntry& t = w.table.Tanks[in.Byte() % kTankCount];
         t.ChannelAddress = in.Byte();
         t.Configured = in.Byte() % 3;  // 2: not "exactly 1", still polled
     }
-    w->allowed = w->table;
+    static TankTable& allowed = *new TankTable;  // as the steps were allowed to leave it
+    allowed = w.table;
 
     // Enough ticks for two passes even when every configured tank uses all its retries.
     int cycles = 0;
@@ -105,40 +93,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int tick = 0; tick < 4000 && (cycles < 2 || !in.Empty()); ++tick) {
         const uint8_t op = in.Byte();
         const Bytes sent = GaugeSends(in, op, last, slave);
-        (op & 7) == 1 ? w->port.QueueLineError() : w->port.QueueRead(sent);
-        const bool reads = w->poll.ReplyPending == 1;
-        const int tank = w->poll.PollChannel;
-        const bool wasFinished = w->poll.CycleState == kCycleFinished;
+        (op & 7) == 1 ? w.port.QueueLineError() : w.port.QueueRead(sent);
+        const bool reads = w.state.ReplyPending == 1;
+        const int tank = w.state.PollChannel;
+        const bool wasFinished = w.state.CycleState == kCycleFinished;
 
-        OprosModBus(w->poll, w->table, w->port, w->log);
+        OprosModBus(w.state, w.table, w.port, w.log);
         if (!reads) {
             // Nothing asked, nothing read: drop this tick's bytes so they cannot answer later.
             uint8_t sink[kRxCapacity];
-            w->port.ReadAvailable(sink, kRxCapacity);
+            w.port.ReadAvailable(sink, kRxCapacity);
         }
-        cycles += !wasFinished && w->poll.CycleState == kCycleFinished;
-        FUZZ_CHECK(w->poll.PollChannel >= -1 && w->poll.PollChannel < kTankCount);
-        FUZZ_CHECK(w->poll.PollGroup >= 0 && w->poll.PollGroup <= kGroupTankDone);
+        cycles += !wasFinished && w.state.CycleState == kCycleFinished;
+        FUZZ_CHECK(w.state.PollChannel >= -1 && w.state.PollChannel < kTankCount);
+        FUZZ_CHECK(w.state.PollGroup >= 0 && w.state.PollGroup <= kGroupTankDone);
         if (reads && tank >= 0) {
             const auto i = static_cast<size_t>(tank);
             Bytes got = (op & 7) == 1 ? Bytes{} : sent;  // a line error reads nothing
-            CheckImages(w->allowed.Tanks[i], w->table.Tanks[i], &got, slave);
-            w->allowed.Tanks[i] = w->table.Tanks[i];
+            CheckImages(allowed.Tanks[i], w.table.Tanks[i], &got, slave);
+            allowed.Tanks[i] = w.table.Tanks[i];
         }
         // Every other tank is as the steps left it. Comparing all 64 costs more than a step, so
         // it runs every few ticks; a change cannot hide, since nothing would undo it.
-        for (size_t i = 0; tick % 64 == 0 && i < w->allowed.Tanks.size(); ++i) {
-            CheckImages(w->allowed.Tanks[i], w->table.Tanks[i], nullptr, 0);
+        for (size_t i = 0; tick % 64 == 0 && i < allowed.Tanks.size(); ++i) {
+            CheckImages(allowed.Tanks[i], w.table.Tanks[i], nullptr, 0);
         }
-        for (const Bytes& frame : w->port.TakeWrites()) {
+        for (const Bytes& frame : w.port.TakeWrites()) {
             FUZZ_CHECK(frame.size() == 1 || (frame.size() == kRequestLength && frame[0] == slave &&
                                              CrcMatches(frame.data(), kRequestLength)));
             last = frame;
         }
         // Timer3 runs four times for five Timer1 ticks.
-        if (tick % 5 != 4) PacingStep(w->poll);
-        if (op & 0x20) PacingStep(w->poll);
+        if (tick % 5 != 4) PacingStep(w.state);
+        if (op & 0x20) PacingStep(w.state);
     }
-    FUZZ_CHECK(cycles >= 2 && w->table.FirstCycleDone == 1);
+    FUZZ_CHECK(cycles >= 2 && w.table.FirstCycleDone == 1);
     return 0;
 }
+
+}  // namespace conv::fuzz

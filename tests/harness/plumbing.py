@@ -28,8 +28,7 @@ class Child:
         for raw in self.proc.stdout:
             line = raw.decode("utf-8", "replace").rstrip("\r\n")
             if log:
-                log.write(line + "\n")
-                log.flush()
+                print(line, file=log, flush=True)
             if on_line:
                 on_line(line)
             self.lines.put(line)
@@ -61,21 +60,18 @@ class Child:
 
     # Waits up to `timeout` for the child to end by itself, then stops it; its exit status.
     def finish(self, timeout=60.0):
-        try:
-            self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            pass
-        return self.stop()
+        return self.stop(grace=timeout)
 
-    # Signals the session, kills it when it lingers; the exit status, with every line in `seen`.
-    def stop(self, sig=signal.SIGTERM, timeout=10.0):
-        for s in (sig, signal.SIGKILL):
+    # After `grace` seconds, signals the session, kills it when it lingers; the exit status, with
+    # every line in `seen`. (Signal 0 only asks whether the session is still there.)
+    def stop(self, sig=signal.SIGTERM, timeout=10.0, grace=0.0):
+        for s, wait in ((0, grace), (sig, timeout), (signal.SIGKILL, timeout)):
             if self.proc.poll() is None:
                 os.killpg(self.proc.pid, s)
                 try:
-                    self.proc.wait(timeout)
+                    self.proc.wait(wait)
                 except subprocess.TimeoutExpired:
-                    continue
+                    pass
         self.pump.join(timeout)
         while self.line(0) is not None:
             pass

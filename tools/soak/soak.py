@@ -17,8 +17,8 @@
 #   usage: soak.py --minutes N --converter EXE --gauge-sim EXE --host-sim EXE [--seed S]
 import json
 import os
+import pathlib
 import random
-import re
 import shutil
 import signal
 import sys
@@ -45,8 +45,7 @@ def log(msg):
 # A new scenario version with random values and faults, written whole for gauge-sim to reload.
 def write_scenario(path, rng, silent=False):
     def fault():
-        kind = rng.choice(list(FAULTS))
-        key, choices = FAULTS[kind]
+        kind, (key, choices) = rng.choice(list(FAULTS.items()))
         f = {"fault": kind, "after": rng.randint(0, 2), "on": rng.choice(FAULT_ON),
              "times": "always" if rng.random() < 0.1 else rng.randint(1, 6)}
         return dict(f, **{key: rng.choice(choices)}) if key else f
@@ -54,76 +53,67 @@ def write_scenario(path, rng, silent=False):
     def values(n):
         return [round(rng.uniform(0, 1000), 3) for _ in range(n)]
 
-    full = {"temperature": {"header": [0, 0, "0x1500"], "points": [
-                {"value": v, "height": 250 * k} for k, v in enumerate(values(21), 1)]},
-            "density": {"header": [0, 0, "0x8500"], "probes": [
-                {"density": v / 1000, "height": 500 * k} for k, v in enumerate(values(5), 1)]}}
     channels = [{"address": a, "type": 0, "config": "0x0005", "main": dict(zip(MAIN, values(7)))}
-                for a in (1, 2)]
-    channels[0].update(full)
-    channels += [{"address": 3, "type": 1, "pressure": values(9)},
-                 {"address": 4, "type": 2, "gas": values(5)}]
+                for a in (1, 2)] + [{"address": 3, "type": 1, "pressure": values(9)},
+                                    {"address": 4, "type": 2, "gas": values(5)}]
+    channels[0].update(
+        temperature={"header": [0, 0, "0x1500"], "points": [
+            {"value": v, "height": 250 * k} for k, v in enumerate(values(21), 1)]},
+        density={"header": [0, 0, "0x8500"], "probes": [
+            {"density": v / 1000, "height": 500 * k} for k, v in enumerate(values(5), 1)]})
     for ch in channels:
         ch["faults"] = [fault()] if rng.random() < 0.3 and not silent else []
     faults = [fault(), fault()][rng.randint(0, 2):]
-    with open(path + ".tmp", "w") as f:
-        json.dump({"slave": SLAVE, "channels": channels,
-                   "faults": [{"on": "any", "fault": "silent"}] if silent else faults}, f)
-    os.replace(path + ".tmp", path)  # gauge-sim never reads half a file
+    tmp = pathlib.Path(path + ".tmp")
+    tmp.write_text(json.dumps({"slave": SLAVE, "channels": channels,
+                               "faults": [{"on": "any", "fault": "silent"}] if silent else faults}))
+    tmp.replace(path)  # gauge-sim never reads half a file
 
 
 # The converter's CPU seconds (utime + stime), resident memory and open descriptors.
 def usage(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        stat = f.read().rsplit(")", 1)[1].split()
-    with open(f"/proc/{pid}/status") as f:
-        rss = int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) * 1024
+    stat = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
     cpu = (int(stat[11]) + int(stat[12])) / os.sysconf("SC_CLK_TCK")
-    return cpu, rss, len(os.listdir(f"/proc/{pid}/fd"))
+    return cpu, int(stat[21]) * os.sysconf("SC_PAGE_SIZE"), len(os.listdir(f"/proc/{pid}/fd"))
 
 
 # Counts the host replies host-sim judged and the longest time the host went unanswered, keeps
-# the malformed replies, and counts the faults the gauge met. The children's lines are read here
-# and dropped, so that a long run does not pile them up.
+# the malformed replies, and counts the faults the gauge met, from the children's lines as they
+# come (the run drops them then, so that a long run does not pile them up).
 class Tally:
     def __init__(self):
         self.judged, self.malformed, self.faults = 0, [], 0
-        self.answered, self.longest_wait = time.monotonic(), 0.0
+        self.answered, self.longest_wait = 0.0, 0.0  # by host-sim's clock, from its start
 
-    def on_host(self, line):
+    def on_line(self, line):
+        self.faults += "-> FAULT " in line
         verdict = fields(line).get("verdict") if line.startswith("EXCH ") else None
         self.judged += verdict in ("ok", "bad", "noreply")
         self.malformed += [line] * (verdict == "bad")
         if verdict in ("ok", "bad"):
-            now = time.monotonic()
-            self.longest_wait = max(self.longest_wait, now - self.answered)
-            self.answered = now
-
-    def drain(self, gauge, host):
-        self.faults += sum("-> FAULT " in line for line in iter(lambda: gauge.line(0), None))
-        for child in (gauge, host):
-            while child.line(0) is not None:
-                pass
-            child.seen.clear()
+            t = float(fields(line)["t"])
+            self.longest_wait, self.answered = max(self.longest_wait, t - self.answered), t
 
 
 # Phase 1, then phase 2 from `total` seconds on; the converter's usage at minute 1, at the end of
 # phase 1 and at the end.
-def run(total, window, rng, scenario, tally, gauge, host, link, conv):
+def run(total, window, rng, scenario, gauge, host, link, conv):
     silence = (total / 2 - min(30.0, total / 8), total / 2 + min(30.0, total / 8))
     start, minute, end1, next_reload, silent_now = time.time(), None, None, 5.0, False
     while (t := time.time() - start) < total + window:
         if conv.proc.poll() is not None:
-            raise RuntimeError(f"converter exited after {t:.0f} s ({conv.proc.returncode})")
-        tally.drain(gauge, host)
+            return [f"converter exited after {t:.0f} s ({conv.proc.returncode})"]
+        for child in (gauge, host):
+            while child.line(0) is not None:
+                child.seen.clear()
         minute = minute or (usage(conv.proc.pid) if t >= 60 else None)
         in_silence = silence[0] <= t < silence[1]
         if t >= total and end1 is None:
             end1 = (t,) + usage(conv.proc.pid)
             log("phase 2: gauge line closed")
             gauge.stop()
-            if os.path.lexists(link):  # gone as an unplugged adapter's name, even after a SIGKILL
-                os.unlink(link)
+            # Gone as an unplugged adapter's name, even after a SIGKILL.
+            pathlib.Path(link).unlink(missing_ok=True)
         elif end1 is None and (in_silence != silent_now or (not in_silence and t >= next_reload)):
             write_scenario(scenario, rng, silent=in_silence)
             gauge.proc.send_signal(signal.SIGUSR1)
@@ -156,25 +146,21 @@ def main(opts):
     # name: when the gauge goes, the link goes, and the pseudo-terminal number it freed is not the
     # gauge line any more for a converter that opens it again.
     link = os.path.join(work, "gauge")
-    gauge = Child([opts["--gauge-sim"], "--pty", "--link", link, scenario])
+    gauge = Child([opts["--gauge-sim"], "--pty", "--link", link, scenario], on_line=tally.on_line)
     gauge.announced()
     host = Child([opts["--host-sim"], "--pty", "--machine", "--random", "--timeout", "1500",
                   "--seed", str(seed), "--seconds", str(int(total + window + 600))],
-                 log=out, on_line=tally.on_host)
-    os.makedirs(os.path.join(work, "converter"))
-    exe = shutil.copy2(opts["--converter"], os.path.join(work, "converter", "modbusvelt"))
+                 log=out, on_line=tally.on_line)
+    exe = shutil.copy2(opts["--converter"], os.path.join(work, "modbusvelt"))
     tanks = "".join(f"{n}={ch}\n" for n, ch in enumerate(CHANNELS, 1))
-    with open(os.path.join(work, "converter", "Nastroika.ini"), "w", encoding="utf-8") as f:
-        f.write(f"[Резервуар]\n{tanks}[SLAVE]\nАдрес={SLAVE}\n[Флаг]\nПротокол=1\n"
-                f"[MODBUS]\nCom-порт={link}\nСуществует=1\n"
-                f"[VELT]\nCom-порт={host.announced()}\nСуществует=1\n"
-                "[Пароль]\nдоступа=731904\nоператора=731904\n")
-    conv = Child([exe], log=out, cwd=os.path.dirname(exe),
+    pathlib.Path(work, "Nastroika.ini").write_text(
+        f"[Резервуар]\n{tanks}[SLAVE]\nАдрес={SLAVE}\n[Флаг]\nПротокол=1\n"
+        f"[MODBUS]\nCom-порт={link}\nСуществует=1\n[VELT]\nCom-порт={host.announced()}\n"
+        "Существует=1\n[Пароль]\nдоступа=731904\nоператора=731904\n", encoding="utf-8")
+    conv = Child([exe], log=out, cwd=work,
                  env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
     try:
-        failures = run(total, window, rng, scenario, tally, gauge, host, link, conv)
-    except RuntimeError as e:
-        failures = [str(e)]
+        failures = run(total, window, rng, scenario, gauge, host, link, conv)
     finally:
         conv.stop()
         gauge.stop()
@@ -185,11 +171,9 @@ def main(opts):
     print(f"soak: {tally.judged + tally.faults} checks ({tally.judged} host replies judged, "
           f"{len(tally.malformed)} malformed, {tally.faults} gauge faults met, host unanswered "
           f"for {tally.longest_wait:.1f} s at most)")
-    if failures:
-        print("FAILED:\n  " + "\n  ".join(failures) + f"\n(seed {seed}; logs in {work})")
-        return 1
-    print(f"soak: passed (seed {seed})")
-    return 0
+    failed = "FAILED:\n  " + "\n  ".join(failures) + f"\n(seed {seed}; logs in {work})"
+    print(failed if failures else f"soak: passed (seed {seed})")
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
