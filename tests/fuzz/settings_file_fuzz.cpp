@@ -16,21 +16,15 @@
 #include "core/converter.h"
 #include "core/startup_settings.h"
 #include "fuzz_support.h"
-#include "log/message_boxes.h"
 #include "settings/ini_document.h"
 #include "settings/keys.h"
 #include "settings/settings_file.h"
+#include "support/recording_boxes.h"
 
 namespace conv::fuzz {
 namespace {
 
 using Name = std::pair<std::string, std::string>;  // section, key
-
-struct CountingBoxes : MessageBoxes {
-    void Show(const std::string&, const std::string&) override { ++shown; }
-    bool AskOkCancel(const std::string&, const std::string&) override { return ++shown < 0; }
-    int shown = 0;
-};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -121,10 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryPane left, right;
     Converter conv(left, right, std::make_unique<test::FakePort>(),
                    std::make_unique<test::FakePort>());
-    CountingBoxes boxes;
+    test::RecordingBoxes boxes;
     SettingsFile file(path);
     LoadStartupSettings(file, conv, boxes);
-    FUZZ_CHECK(ReadFile(path) == original && boxes.shown <= 2);
+    FUZZ_CHECK(ReadFile(path) == original && boxes.shown.size() <= 2);
 
     // A write, as a dialog's Save does.
     const IniDocument before = IniDocument::Parse(original);

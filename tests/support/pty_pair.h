@@ -25,7 +25,7 @@ class PtyPair {
         slavePath_ = name;
     }
     ~PtyPair() {
-        CloseMaster();
+        if (master_ >= 0) close(master_);
         if (slaveKeep_ >= 0) close(slaveKeep_);
     }
     PtyPair(const PtyPair&) = delete;
@@ -57,10 +57,6 @@ class PtyPair {
     bool WaitForSlave(int timeoutMs) {
         pollfd p{slaveKeep_, POLLIN, 0};
         return poll(&p, 1, timeoutMs) > 0;
-    }
-    void CloseMaster() {
-        if (master_ >= 0) close(master_);
-        master_ = -1;
     }
 
   private:

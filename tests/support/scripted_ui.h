@@ -1,5 +1,5 @@
-// Message boxes and modal dialogs for the GUI tests: every box is recorded and answered from a
-// script, every modal showing runs a scripted action instead of a nested event loop.
+// Modal dialogs for the GUI tests: every modal showing runs a scripted action instead of a nested
+// event loop.
 #pragma once
 
 #include <QDialog>
@@ -9,34 +9,9 @@
 #include <vector>
 
 #include "app/app_services.h"
+#include "support/recording_boxes.h"
 
 namespace conv::test {
-
-struct Box {
-    std::string text;
-    std::string caption;
-};
-
-class RecordingBoxes : public MessageBoxes {
-  public:
-    void Show(const std::string& text, const std::string& caption) override {
-        shown.push_back({text, caption});
-    }
-    bool AskOkCancel(const std::string& text, const std::string& caption) override {
-        shown.push_back({text, caption});
-        const bool ok = !answers.empty() && answers.front();
-        if (!answers.empty()) answers.pop_front();
-        return ok;
-    }
-    std::vector<std::string> Texts() const {
-        std::vector<std::string> t;
-        for (const Box& b : shown) t.push_back(b.text);
-        return t;
-    }
-
-    std::vector<Box> shown;
-    std::deque<bool> answers;  // for OK/Cancel boxes: true = OK; none left = Cancel
-};
 
 // Runs each modal showing as: the dialog's show (so its FormShow runs), then the next scripted
 // action for that dialog (or none), then, if the action left it open, a close as by its close box.

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/qt_message_boxes.h"
 #include "gui/dialog_env.h"
 
 using namespace conv;
@@ -44,7 +43,7 @@ class WindowTitlesTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void everyWindowAndBoxReadsExactlyItsCaption() {
+    void everyWindowReadsExactlyItsCaption() {
         NameApplication();  // as the program's entry point does
         test::DialogEnv env;
         Windows& w = *env.windows;
@@ -59,12 +58,6 @@ class WindowTitlesTest : public QObject {
             window->show();
             QCOMPARE(PlatformTitle(*window), QString::fromUtf8(caption));
             window->hide();
-        }
-        // A port that cannot be opened, the program's own boxes, the close warning.
-        for (const char* caption : {" OUT ", "Конвертор", "Будьте внимательны!"}) {
-            auto box = MakeMessageBox(QMessageBox::Information, "text", caption, QMessageBox::Ok);
-            box->show();
-            QCOMPARE(PlatformTitle(*box), QString::fromUtf8(caption));
         }
     }
 };

@@ -10,20 +10,12 @@
 #include "core/startup_settings.h"
 #include "core/tank_list.h"
 #include "core/viewer_formats.h"
-#include "log/message_boxes.h"
 #include "settings/text_codec.h"
+#include "support/recording_boxes.h"
 #include "unit/bench.h"
 
 namespace conv::test {
 namespace {
-
-struct Boxes : MessageBoxes {
-    void Show(const std::string& text, const std::string& caption) override {
-        shown.push_back(caption + ": " + text);
-    }
-    bool AskOkCancel(const std::string&, const std::string&) override { return false; }
-    Lines shown;
-};
 
 // The configured tanks as "number=address".
 Lines Configured(const TankTable& table) {
@@ -57,9 +49,9 @@ Lines StartUp(const std::string& path, Lines& boxes) {
     conv.Log.LogEnabled = 7;
     conv.Table.FirstCycleDone = 1;
     SettingsFile file(path);
-    Boxes shown;
+    RecordingBoxes shown;
     LoadStartupSettings(file, conv, shown);
-    boxes = shown.shown;
+    boxes = shown.Texts();
     const ProgramState& s = conv.State;
     Lines took = Configured(conv.Table);
     took.insert(took.end(), {"slave " + std::to_string(conv.Table.SlaveAddress),
@@ -98,7 +90,7 @@ TEST(StartupSettings, EverySettingFromTheFileAndTheDefaultsOfAFirstStart) {
 // Each line opens with its own speed and parity; a port that will not open is refused. What the
 // operator is told then is the window's to show.
 TEST(OpenLine, EachLineWithItsSettings) {
-    Boxes boxes;
+    RecordingBoxes boxes;
     FakePort port;
     EXPECT_TRUE(OpenModbusPort(port, "Com3", boxes));
     EXPECT_EQ(port.openedName, "Com3");

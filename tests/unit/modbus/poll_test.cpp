@@ -339,13 +339,6 @@ TEST(Frames, ExpectedReplyLengths) {
     EXPECT_EQ(ExpectedReplyLength(other), 0);
 }
 
-TEST(TankTable, FloatsLowWordFirst) {
-    EXPECT_EQ(WireToFloat(Hex("00 00 41 20").data()), 10.0f);
-    uint8_t wire[4];
-    FloatToWire(-5.25f, wire);
-    EXPECT_EQ(Bytes(wire, wire + 4), Hex("00 00 C0 A8"));
-}
-
 TEST(TankTable, NothingOutsideABlockIsWrittenOrRead) {
     GasBlock gas;
     const Bytes regs(40, 0x11);

@@ -78,15 +78,5 @@ TEST(PosixSerialPort, ThroughALongStableNameOneHolderAtATime) {
     for (const char* bad : {"/dev/conv-no-such-port", "/dev/null"}) EXPECT_EQ(ProbePort(bad), 1);
 }
 
-// A dead line is a line error at every read, at once: no read waits or loops for it.
-TEST(PosixSerialPort, TheOtherSideGoneReadsAsALineError) {
-    PtyPair pty;
-    auto port = OpenOn(pty.SlavePath());
-    ASSERT_TRUE(port);
-    pty.CloseMaster();
-    uint8_t buf[64];
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(port->ReadAvailable(buf, sizeof buf), -1);
-}
-
 }  // namespace
 }  // namespace conv::test

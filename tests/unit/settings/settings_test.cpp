@@ -3,12 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include "settings/ini_document.h"
-#include "settings/settings_dir.h"
 #include "settings/text_codec.h"
 #include "support/unreadable_file.h"
 #include "unit/bench.h"
@@ -137,29 +133,6 @@ TEST(TextCodec, Windows1251AndUtf8) {
 
 // ---- the file ----
 
-#ifndef _WIN32
-unsigned Mode(const std::string& path) {
-    struct stat st {};
-    stat(path.c_str(), &st);
-    return st.st_mode & 07777;
-}
-#endif
-
-#ifndef _WIN32
-// A packaged program lives under /usr, which is no user's to write even where it could: its
-// settings go to the user's configuration folder, made private since it holds the passwords.
-TEST(SettingsDir, AnInstalledProgramKeepsItsSettingsInAPrivateFolderOfTheUser) {
-    const ScratchDir scratch;
-    const std::string xdg = scratch.dir.string();
-    EXPECT_EQ(ChooseSettingsDir("/opt/conv/", true, xdg.c_str(), nullptr), "/opt/conv/");
-    EXPECT_EQ(ChooseSettingsDir("/usr/bin/", true, xdg.c_str(), nullptr), xdg + "/modbusvelt/");
-    EXPECT_EQ(Mode(xdg + "/modbusvelt"), 0700u);
-    // Run from the build folder, writable and outside /usr, a program keeps them beside itself.
-    ASSERT_EQ(access(ExecutableDir().c_str(), W_OK), 0);
-    EXPECT_EQ(SettingsDir(), ExecutableDir());
-}
-#endif
-
 TEST(SettingsFile, AFirstWriteCreatesAWindows1251FileThatEveryReadSees) {
     const ScratchDir scratch;
     SettingsFile f(scratch.path), other(scratch.path);
@@ -184,10 +157,10 @@ TEST(SettingsFile, AFirstWriteCreatesAWindows1251FileThatEveryReadSees) {
     ASSERT_TRUE(f.DeleteKey("Резервуар", "2"));
     EXPECT_EQ(Cp1251ToUtf8(scratch.OnDisk()), "[Резервуар]\r\n[SLAVE]\r\nАдрес=81\r\n");
 #ifndef _WIN32
-    EXPECT_EQ(Mode(scratch.path), 0600u);
+    EXPECT_EQ(std::filesystem::status(scratch.path).permissions(), std::filesystem::perms(0600));
     std::filesystem::remove(scratch.path);
     ASSERT_TRUE(f.WriteString("Флаг", "Протокол", "1"));
-    EXPECT_EQ(Mode(scratch.path), 0644u);
+    EXPECT_EQ(std::filesystem::status(scratch.path).permissions(), std::filesystem::perms(0644));
 #endif
     scratch.Put("");
     EXPECT_EQ(f.ReadString("SLAVE", "Адрес", "80"), "80");
