@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "core/converter.h"
+#include "core/line_modes.h"
 #include "core/open_line.h"
 #include "core/startup_settings.h"
 #include "core/tank_list.h"
@@ -58,6 +59,7 @@ Lines StartUp(const std::string& path, Lines& boxes) {
                              "log " + std::to_string(conv.Log.LogEnabled),
                              s.ModbusPortName + " " + std::to_string(s.ModbusPortExists),
                              s.VeltPortName + " " + std::to_string(s.VeltPortExists),
+                             ModbusModeText(s) + ", " + VeltModeText(s),
                              "first cycle " + std::to_string(conv.Table.FirstCycleDone)});
     return took;
 }
@@ -68,14 +70,18 @@ TEST(StartupSettings, EverySettingFromTheFileAndTheDefaultsOfAFirstStart) {
     scratch.Put(
         Utf8ToCp1251("[Резервуар]\r\n1=5\r\n2=-\r\n3=7\r\n64=9\r\n[SLAVE]\r\nАдрес=81\r\n[Флаг]"
                      "\r\nПротокол=0\r\n"
-                     "[MODBUS]\r\nCom-порт=/dev/ttyS4\r\nСуществует=1\r\n"
-                     "[VELT]\r\nCom-порт=Com7\r\nСуществует=1\r\n"));
-    EXPECT_EQ(StartUp(scratch.path, boxes), (Lines{"1=5", "3=7", "64=9", "slave 81", "log 0",
-                                                   "/dev/ttyS4 1", "Com7 1", "first cycle 0"}));
-    EXPECT_EQ(boxes, Lines{});
+                     "[MODBUS]\r\nCom-порт=/dev/ttyS4\r\nСуществует=1\r\nБыстрый опрос=1\r\n"
+                     "Ожидание=5001\r\n[VELT]\r\nCom-порт=Com7\r\nСуществует=1\r\n"
+                     "Быстрый ответ=1\r\n"));
+    EXPECT_EQ(StartUp(scratch.path, boxes),
+              (Lines{"1=5", "3=7", "64=9", "slave 81", "log 0", "/dev/ttyS4 1", "Com7 1",
+                     "быстрый: ожидание 800 мс, пауза 20 мс, быстрый ответ", "first cycle 0"}));
+    EXPECT_EQ(boxes, Lines{"Неверное значение в файле настроек: [MODBUS] Ожидание=\"5001\". "
+                           "Допустимо от 50 до 5000, используется 800."});
     // A first start makes the file with tank 1 on address 0.
     std::filesystem::remove(scratch.path);
-    const Lines defaults{"slave 80", "log 1", "Com1 0", "Com2 0", "first cycle 0"};
+    const Lines defaults{"slave 80",     "log 1", "Com1 0", "Com2 0", "такт 800 мс, такт 55 мс",
+                         "first cycle 0"};
     Lines first{"1=0"};
     first.insert(first.end(), defaults.begin(), defaults.end());
     EXPECT_EQ(StartUp(scratch.path, boxes), first);
