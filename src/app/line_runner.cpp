@@ -112,14 +112,14 @@ void LineRunner::Wait(const LineWait& wait) {
     if (arrival_) arrival_->setEnabled(wait.OnArrival);
 #ifdef __linux__
     if (timerFd_ < 0) return;
-    itimerspec spec{};
+    itimerspec due{};
     if (wait.Deadline != LineWait::kNever) {
         // An absolute time; zero would disarm, so a deadline already past is made the earliest.
         const MicroTime at = wait.Deadline > 0 ? wait.Deadline : 1;
-        spec.it_value.tv_sec = at / 1'000'000;
-        spec.it_value.tv_nsec = (at % 1'000'000) * 1000;
+        due.it_value.tv_sec = at / 1'000'000;
+        due.it_value.tv_nsec = (at % 1'000'000) * 1000;
     }
-    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr);
 #else
     if (wait.Deadline == LineWait::kNever) {
         timer_->stop();

@@ -64,16 +64,16 @@ class LinuxLoop final : public EventLoop {
     bool ArmTimerFd() {
         const std::optional<Clock::time_point> next = NextDue();
         if (next == armedFor_) return true;
-        itimerspec spec{};
+        itimerspec due{};
         if (next) {
             // steady_clock is CLOCK_MONOTONIC; a zero value would disarm, so the earliest is 1 ns.
             const auto ns = std::max<int64_t>(
                 1, std::chrono::duration_cast<std::chrono::nanoseconds>(next->time_since_epoch())
                        .count());
-            spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-            spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+            due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+            due.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
         }
-        if (timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+        if (timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr) != 0) {
             error_ = std::string("timerfd_settime: ") + std::strerror(errno);
             return false;
         }
