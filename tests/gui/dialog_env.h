@@ -34,11 +34,12 @@ struct DialogEnv {
     // The tanks polled, then those in the file, as "tank:channel" in ascending tank number.
     QString Tanks() const {
         QStringList polled, file;
+        const IniDocument doc = SettingsFile(IniPath()).Document().value_or(IniDocument{});
         for (int n = 1; n <= kTankCount; ++n) {
             const TankEntry& t = conv.Table.Tank(n);
             if (t.Configured == 1) polled << QString("%1:%2").arg(n).arg(t.ChannelAddress);
-            const std::string v = Read("Резервуар", std::to_string(n));
-            if (v != "<absent>") file << QString("%1:%2").arg(n).arg(QString::fromStdString(v));
+            const auto v = doc.Get("Резервуар", std::to_string(n));
+            if (v) file << QString("%1:%2").arg(n).arg(QString::fromStdString(*v));
         }
         return polled.join(' ') + " | " + file.join(' ');
     }
