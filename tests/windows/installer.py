@@ -5,8 +5,7 @@
 # uninstall that leaves it, and the portable zip's folder. What the program then does on its
 # lines is the road's (road_gui.py): the installed file is the packaged one, byte for byte. Runs
 # on an X server of its own with a fresh wine prefix. Each check is counted; ends with
-# "installer: N checks ran: P passed, F failed, 0 skipped". The simulators' paths are accepted
-# for the caller and not used.
+# "installer: N checks ran: P passed, F failed, 0 skipped".
 import re
 import sys
 import zipfile
@@ -73,7 +72,7 @@ def run(p, setup, packaged, sample):
 
 
 def main():
-    args = arguments("setup", "zip", "sample", "gauge-sim", "host-sim", "work")
+    args = arguments("setup", "zip", "sample", "work")
     packaged = zipfile.ZipFile(args.zip)
     parts = {"run": lambda p: run(p, args.setup, packaged, args.sample.read_bytes())}
     return run_parts(args, parts, "installer", "checks")
