@@ -50,7 +50,6 @@ TEST(PortNames, ComNamesAndAnyDevicePathTheSystemAllows) {
 // program at a time holds a port; what is not a terminal is no port.
 TEST(PosixSerialPort, ThroughALongStableNameOneHolderAtATime) {
     PtyPair pty;
-    ASSERT_TRUE(pty.ok());
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("conv-by-id-" + std::to_string(getpid()));
     fs::create_directories(dir);
